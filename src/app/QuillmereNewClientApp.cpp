@@ -1,0 +1,169 @@
+#include "app/QuillmereNewClientApp.h"
+
+#include "app/MainFrame.h"
+#include "app/RecentFolders.h"
+#include "app/SettingsStore.h"
+#include "app/StartFolder.h"
+#include "browse/ShellTree.h"
+#include "browse/ThumbsView.h"
+#include "platform/DialogColours.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/Prompts.h"
+#include "platform/RemovableDrives.h"
+#include "platform/SingleInstance.h"
+#include "services/LiveUpdate.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+// Large enough for a 100-megapixel photo at four bytes a pixel, with room to spare.
+constexpr int ImageAllocationLimitMB = 1024;
+} // namespace
+
+CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *parent)
+    : QObject(parent), services_(std::move(services))
+{
+    if (services_.instanceKey.isEmpty())
+        services_.instanceKey = SingleInstance::defaultKey();
+    if (!services_.removableDrives)
+        services_.removableDrives = EnumerateRemovableDrives;
+    if (!services_.startDetached)
+        services_.startDetached = StartDetached;
+    if (!services_.checkForUpdate)
+        services_.checkForUpdate = [] { return LiveUpdate().CheckForUpdate(); };
+    connect(&removableSearch_, &QFutureWatcher<RemovableSearch>::finished, this, &CQuillmereNewClientApp::chooseFirstFolder);
+}
+
+CQuillmereNewClientApp::~CQuillmereNewClientApp()
+{
+    removableSearch_.disconnect(this);
+    removableSearch_.waitForFinished();
+}
+
+QString CQuillmereNewClientApp::TiVoLauncherPath(const QString &executablePath)
+{
+    return executablePath + QStringLiteral("/TiVo/Quillmere TiVo");
+}
+
+bool CQuillmereNewClientApp::failMissingSettings()
+{
+    Prompt p;
+    p.text = SettingsMissingText;
+    p.caption = QStringLiteral("Quillmere");
+    p.icon = PromptIcon::Error;
+    services_.prompts->ask(p);
+    exitCode_ = 1;
+    return false;
+}
+
+bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
+{
+    instance_ = std::make_unique<SingleInstance>(services_.instanceKey);
+    if (!instance_->claim()) {
+        exitCode_ = 0;
+        return false;
+    }
+    connect(instance_.get(), &SingleInstance::activationRequested, this, [this] {
+        if (frame_)
+            frame_->BringToFront();
+    });
+
+    SettingsStore &store = *services_.store;
+    if (!store.CheckSettingsKey())
+        return failMissingSettings();
+    settings.executablePath = store.ReadString(SettingsStore::SettingsSection, QStringLiteral("ExecutablePath"));
+    if (settings.executablePath.isEmpty())
+        return failMissingSettings();
+
+    startMinimized = StartsMinimized(arguments);
+    store.LoadSettings(settings);
+
+    if (settings.launchTiVo != 0)
+        services_.startDetached(TiVoLauncherPath(settings.executablePath), settings.executablePath);
+
+    if (settings.automaticUpdate != 0 && services_.checkForUpdate()) {
+        exitCode_ = 0;
+        return false;
+    }
+
+    recent_ = store.ReadRecentFolders();
+
+    QImageReader::setAllocationLimit(ImageAllocationLimitMB);
+
+    frame_ = std::make_unique<CMainFrame>(*services_.prompts);
+    frame_->SetRecentFolders(recent_);
+    connect(frame_.get(), &CMainFrame::recentFolderChosen, this, &CQuillmereNewClientApp::OpenRecentFolder);
+    connect(frame_->GetPhotoList(), &CThumbsView::folderRead, this, [this](const QString &folder, int photos) {
+        if (photos > 0)
+            AddRecentFolder(folder);
+    });
+
+    ApplyDialogColours();
+
+    if (startMinimized)
+        frame_->showMinimized();
+    else
+        frame_->show();
+    frame_->setWindowTitle(QStringLiteral("Quillmere"));
+
+    // A slow card would hold the first paint of the window for as long as it takes to walk
+    // it, so the media are searched off the UI thread; the choice is made when they answer.
+    removableSearch_.setFuture(QtConcurrent::run([find = services_.removableDrives] {
+        RemovableSearch found;
+        found.drives = find();
+        found.photoFolder = FindRemovablePhotoFolder(found.drives);
+        return found;
+    }));
+    return true;
+}
+
+void CQuillmereNewClientApp::chooseFirstFolder()
+{
+    const RemovableSearch found = removableSearch_.result();
+    removablePhotoFolder = found.photoFolder;
+
+    if (removablePhotoFolder.isEmpty()) {
+        quietRecentOpen = true;
+        OpenRecentFolder(1);
+    } else {
+        frame_->GetFolderTree()->SelectPath(TreePathForRemovableFolder(removablePhotoFolder, found.drives));
+    }
+    emit startFolderChosen();
+}
+
+int CQuillmereNewClientApp::ExitInstance(int frameworkExitCode)
+{
+    removableSearch_.waitForFinished();
+    frame_.reset();
+    return frameworkExitCode;
+}
+
+void CQuillmereNewClientApp::AddRecentFolder(const QString &path)
+{
+    recent_ = InsertRecentFolder(recent_, AbsoluteFolderPath(path));
+    services_.store->WriteRecentFolders(recent_);
+    if (frame_)
+        frame_->SetRecentFolders(recent_);
+}
+
+void CQuillmereNewClientApp::OpenRecentFolder(int n)
+{
+    // The store is read, not the list in memory: an entry changed by hand since start-up
+    // is honoured.
+    const QString path = services_.store->ReadRecentFolder(n);
+    if (!path.isEmpty() && frame_ && path != frame_->GetPhotoList()->currentFolder()) {
+        if (QFileInfo::exists(path)) {
+            frame_->GetFolderTree()->SelectPath(WithoutVolumeRootSlash(path));
+        } else if (!quietRecentOpen) {
+            Prompt p;
+            p.text = path;
+            p.caption = QStringLiteral("Folder not found");
+            p.icon = PromptIcon::Error;
+            p.owner = frame_.get();
+            services_.prompts->ask(p);
+        }
+    }
+    quietRecentOpen = false;
+}

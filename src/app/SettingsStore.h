@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/Settings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QSettings;
+
+// The program's per-user key-value store, sections "Settings" and "Recent File List".
+// It owns the format: names, types and defaults. Each call opens the store afresh, so a
+// value changed by another program (or another thread of this one) is read as it is now.
+// Nothing here throws or reports: a value that cannot be read takes its default, and a
+// write that fails returns false.
+class SettingsStore
+{
+public:
+    static inline const QString SettingsSection = QStringLiteral("Settings");
+    static inline const QString RecentSection = QStringLiteral("Recent File List");
+    static constexpr int RecentFolderCount = 4;
+
+    // The user's own store: Tessaly/Quillmere.conf in the user's configuration folder.
+    static QString defaultFile();
+
+    explicit SettingsStore(QString file = defaultFile());
+
+    QString fileName() const { return file_; }
+
+    // True when the section "Settings" exists and the store can be both read and written.
+    bool CheckSettingsKey() const;
+
+    bool LoadSettings(Settings &settings) const;
+    // Writes the six option values, in the order the options dialog lists them.
+    bool SaveSettings(const Settings &settings);
+
+    // Absent strings read as empty text, absent or unreadable integers as the default.
+    QString ReadString(const QString &section, const QString &name) const;
+    int ReadInt(const QString &section, const QString &name, int defaultValue) const;
+    bool WriteString(const QString &section, const QString &name, const QString &value);
+    bool WriteInt(const QString &section, const QString &name, int value);
+
+    // File1 to File4, most recent first; the list ends at the first missing entry.
+    QStringList ReadRecentFolders() const;
+    // Entry n (1 to 4), read from the store itself.
+    QString ReadRecentFolder(int n) const;
+    // Replaces the whole list in one write.
+    bool WriteRecentFolders(const QStringList &folders);
+
+private:
+    std::unique_ptr<QSettings> open() const;
+    void makePrivate() const;
+    bool finish(QSettings &settings) const;
+
+    QString file_;
+};

@@ -1,0 +1,50 @@
+#include "app/StartFolder.h"
+
+#include "platform/PhotoFiles.h"
+
+#include <QFileInfo>
+
+void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder)
+{
+    for (const QString &name : FolderEntryNames(folder)) {
+        const QString path = folder + u'/' + name;
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            // A link to a folder may lead back up the tree; a camera's card has none.
+            if (info.isSymLink())
+                continue;
+            if (removablePhotoFolder.isEmpty())
+                FindFirstPhotoFolder(path, removablePhotoFolder);
+        } else if (IsPhotoFile(path)) {
+            removablePhotoFolder = folder;
+            return;
+        }
+    }
+}
+
+QString FindRemovablePhotoFolder(const QStringList &drives)
+{
+    QString removablePhotoFolder;
+    for (const QString &drive : drives) {
+        FindFirstPhotoFolder(drive, removablePhotoFolder);
+        if (!removablePhotoFolder.isEmpty())
+            break;
+    }
+    return removablePhotoFolder;
+}
+
+QString TreePathForRemovableFolder(const QString &folder, const QStringList &drives)
+{
+    return drives.contains(folder) ? folder + u'/' : folder;
+}
+
+bool StartsMinimized(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        if (arg.startsWith(u'/') || arg.startsWith(u'-'))
+            continue;
+        return arg == u"RunMinimized";
+    }
+    return false;
+}

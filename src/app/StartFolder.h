@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Depth first through a folder in file-manager order: the folder of the first photo met
+// decides. A photo directly in a folder that is met after a subfolder already gave a result
+// replaces that result with the containing folder; once a result is known no further
+// subfolder is entered. Writes the result into removablePhotoFolder.
+void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder);
+
+// The first folder holding a photo on the first removable drive that has one; empty when
+// none has. Drives are given as mount roots without a trailing "/".
+QString FindRemovablePhotoFolder(const QStringList &drives);
+
+// A result that is a drive itself (a photo in the card's root) gets its trailing "/" back
+// before the folder tree is asked for it.
+QString TreePathForRemovableFolder(const QString &folder, const QStringList &drives);
+
+// The command-line rule: a first argument that is not a flag (flags begin with "/" or "-")
+// and reads exactly "RunMinimized". The first element is the program itself.
+bool StartsMinimized(const QStringList &arguments);

@@ -1,0 +1,25 @@
+#include "app/QuillmereNewClientApp.h"
+#include "app/SettingsStore.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication qapp(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tessaly"));
+    QApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationVersion(QStringLiteral("3.25"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
+
+    SettingsStore store;
+    Prompts prompts;
+    AppServices services;
+    services.store = &store;
+    services.prompts = &prompts;
+
+    CQuillmereNewClientApp app(std::move(services));
+    if (!app.InitInstance(QApplication::arguments()))
+        return app.exitCode();
+    return app.ExitInstance(QApplication::exec());
+}

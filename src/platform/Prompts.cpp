@@ -1,0 +1,135 @@
+#include "platform/Prompts.h"
+
+#include "platform/DialogColours.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+namespace {
+
+QMessageBox::StandardButton toStandard(PromptAnswer answer)
+{
+    switch (answer) {
+    case PromptAnswer::Ok: return QMessageBox::Ok;
+    case PromptAnswer::Cancel: return QMessageBox::Cancel;
+    case PromptAnswer::Yes: return QMessageBox::Yes;
+    case PromptAnswer::No: return QMessageBox::No;
+    case PromptAnswer::Retry: return QMessageBox::Retry;
+    case PromptAnswer::Abort: return QMessageBox::Abort;
+    case PromptAnswer::Ignore: return QMessageBox::Ignore;
+    case PromptAnswer::None: break;
+    }
+    return QMessageBox::NoButton;
+}
+
+PromptAnswer fromStandard(int button)
+{
+    switch (button) {
+    case QMessageBox::Ok: return PromptAnswer::Ok;
+    case QMessageBox::Cancel: return PromptAnswer::Cancel;
+    case QMessageBox::Yes: return PromptAnswer::Yes;
+    case QMessageBox::No: return PromptAnswer::No;
+    case QMessageBox::Retry: return PromptAnswer::Retry;
+    case QMessageBox::Abort: return PromptAnswer::Abort;
+    case QMessageBox::Ignore: return PromptAnswer::Ignore;
+    default: return PromptAnswer::None;
+    }
+}
+
+QList<PromptAnswer> answersOf(PromptButtons buttons)
+{
+    switch (buttons) {
+    case PromptButtons::Ok: return {PromptAnswer::Ok};
+    case PromptButtons::OkCancel: return {PromptAnswer::Ok, PromptAnswer::Cancel};
+    case PromptButtons::YesNo: return {PromptAnswer::Yes, PromptAnswer::No};
+    case PromptButtons::YesNoCancel: return {PromptAnswer::Yes, PromptAnswer::No, PromptAnswer::Cancel};
+    case PromptButtons::RetryCancel: return {PromptAnswer::Retry, PromptAnswer::Cancel};
+    case PromptButtons::AbortRetryIgnore: return {PromptAnswer::Abort, PromptAnswer::Retry, PromptAnswer::Ignore};
+    }
+    return {PromptAnswer::Ok};
+}
+
+QMessageBox::Icon toIcon(PromptIcon icon)
+{
+    switch (icon) {
+    case PromptIcon::Information: return QMessageBox::Information;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::Warning: return QMessageBox::Warning;
+    case PromptIcon::Error: return QMessageBox::Critical;
+    case PromptIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// What closing the box with Escape or the title bar means for each set of buttons.
+PromptAnswer escapeAnswer(PromptButtons buttons)
+{
+    switch (buttons) {
+    case PromptButtons::Ok: return PromptAnswer::Ok;
+    case PromptButtons::YesNo: return PromptAnswer::No;
+    case PromptButtons::AbortRetryIgnore: return PromptAnswer::Abort;
+    default: return PromptAnswer::Cancel;
+    }
+}
+
+} // namespace
+
+Prompts::Prompts(Handler handler) : handler_(std::move(handler)) {}
+
+void Prompts::setHandler(Handler handler)
+{
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+PromptAnswer Prompts::firstAnswer(PromptButtons buttons)
+{
+    return answersOf(buttons).front();
+}
+
+PromptAnswer Prompts::ask(const Prompt &prompt)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread())
+        return askOnThisThread(prompt);
+
+    // A worker's question: the box belongs to the UI thread, the worker waits for the answer.
+    PromptAnswer answer = PromptAnswer::None;
+    QMetaObject::invokeMethod(app, [&] { answer = askOnThisThread(prompt); }, Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+void Prompts::tell(const QString &text, const QString &caption, PromptIcon icon, QWidget *owner)
+{
+    Prompt p;
+    p.text = text;
+    p.caption = caption;
+    p.icon = icon;
+    p.owner = owner;
+    ask(p);
+}
+
+PromptAnswer Prompts::askOnThisThread(const Prompt &prompt)
+{
+    Handler handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = handler_;
+    }
+    return handler ? handler(prompt) : showMessageBox(prompt);
+}
+
+PromptAnswer Prompts::showMessageBox(const Prompt &prompt)
+{
+    QMessageBox box(toIcon(prompt.icon), prompt.caption, prompt.text, QMessageBox::NoButton, prompt.owner.data());
+    box.setPalette(DialogPalette());
+    const QList<PromptAnswer> answers = answersOf(prompt.buttons);
+    for (PromptAnswer a : answers)
+        box.addButton(toStandard(a));
+    const PromptAnswer def = prompt.defaultAnswer == PromptAnswer::None ? answers.front() : prompt.defaultAnswer;
+    box.setDefaultButton(toStandard(def));
+    box.setEscapeButton(toStandard(escapeAnswer(prompt.buttons)));
+    return fromStandard(box.exec());
+}

@@ -1,0 +1,89 @@
+#include "platform/SingleInstance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace {
+
+const QByteArray ActivateRequest = "activate\n";
+const QByteArray ActivateAnswer = "ok\n";
+constexpr int ConnectTimeoutMs = 1000;
+constexpr int AnswerTimeoutMs = 3000;
+
+QString lockFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder;
+}
+
+} // namespace
+
+QString SingleInstance::defaultKey()
+{
+    return QStringLiteral("Quillmere-%1").arg(::getuid());
+}
+
+SingleInstance::SingleInstance(QString key, QObject *parent) : QObject(parent), key_(std::move(key)) {}
+
+SingleInstance::~SingleInstance() = default;
+
+bool SingleInstance::claim()
+{
+    // Two copies started at the same moment must not both find nobody and both listen:
+    // the look and the listen happen under one lock.
+    QLockFile lock(lockFolder() + u'/' + key_ + QStringLiteral(".lock"));
+    lock.setStaleLockTime(10000);
+    lock.tryLock(5000);
+
+    if (askRunningCopy())
+        return false;
+
+    // Nobody answered: a socket file left by a copy that crashed is stale.
+    QLocalServer::removeServer(key_);
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    // Failing to listen leaves this copy running alone rather than refusing to start.
+    server_->listen(key_);
+    return true;
+}
+
+bool SingleInstance::askRunningCopy()
+{
+    QLocalSocket socket;
+    socket.connectToServer(key_);
+    if (!socket.waitForConnected(ConnectTimeoutMs))
+        return false;
+    socket.write(ActivateRequest);
+    socket.waitForBytesWritten(AnswerTimeoutMs);
+    // Waiting for the answer keeps this copy alive until the first one has acted, so that a
+    // script starting the program twice sees the window come forward before the second ends.
+    while (!socket.canReadLine() && socket.waitForReadyRead(AnswerTimeoutMs)) {
+    }
+    return true;
+}
+
+void SingleInstance::onNewConnection()
+{
+    while (QLocalSocket *client = server_->nextPendingConnection()) {
+        connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+        connect(client, &QLocalSocket::readyRead, this, [this, client] {
+            if (!client->canReadLine())
+                return;
+            const QByteArray line = client->readLine();
+            if (line == ActivateRequest) {
+                emit activationRequested();
+                client->write(ActivateAnswer);
+                client->flush();
+            }
+            client->disconnectFromServer();
+        });
+    }
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+// One running copy per user. The first copy listens on a local socket; a later copy that
+// reaches it asks it to come forward and then ends. The socket is private to the user.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    // The per-user name of the program's socket.
+    static QString defaultKey();
+
+    explicit SingleInstance(QString key = defaultKey(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this is the first copy: it now listens and will hear later copies.
+    // False when another copy answered; that copy has been asked to come forward.
+    bool claim();
+
+signals:
+    // A later copy was started: the window should come forward.
+    void activationRequested();
+
+private:
+    bool askRunningCopy();
+    void onNewConnection();
+
+    QString key_;
+    QLocalServer *server_ = nullptr;
+};

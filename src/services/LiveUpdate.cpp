@@ -1,0 +1,6 @@
+#include "services/LiveUpdate.h"
+
+bool LiveUpdate::CheckForUpdate()
+{
+    return false;
+}

@@ -1,0 +1,105 @@
+#include "platform/DialogColours.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+class TestPrompts : public QObject
+{
+    Q_OBJECT
+private slots:
+    void handlerSeesTheWholePromptAndAnswers()
+    {
+        QList<Prompt> seen;
+        Prompts prompts([&](const Prompt &p) {
+            seen << p;
+            return PromptAnswer::Retry;
+        });
+        Prompt p;
+        p.text = "Line one\nLine two";
+        p.caption = "Quillmere Upload Error";
+        p.icon = PromptIcon::Warning;
+        p.buttons = PromptButtons::AbortRetryIgnore;
+        p.defaultAnswer = PromptAnswer::Ignore;
+        QCOMPARE(prompts.ask(p), PromptAnswer::Retry);
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].text, p.text);
+        QCOMPARE(seen[0].caption, p.caption);
+        QCOMPARE(seen[0].icon, PromptIcon::Warning);
+        QCOMPARE(seen[0].buttons, PromptButtons::AbortRetryIgnore);
+        QCOMPARE(seen[0].defaultAnswer, PromptAnswer::Ignore);
+    }
+
+    void workerQuestionIsAskedOnTheUiThread()
+    {
+        QThread *asked = nullptr;
+        Prompts prompts([&](const Prompt &) {
+            asked = QThread::currentThread();
+            return PromptAnswer::No;
+        });
+        auto worker = QtConcurrent::run([&] {
+            Prompt p;
+            p.buttons = PromptButtons::YesNo;
+            return prompts.ask(p);
+        });
+        while (!worker.isFinished())
+            QTest::qWait(5);
+        QCOMPARE(worker.result(), PromptAnswer::No);
+        QCOMPARE(asked, qApp->thread());
+    }
+
+    void realBoxShowsTextButtonsAndDialogColours()
+    {
+        Prompt p;
+        p.text = "Missing Quillmere settings in the registry.\nPlease reinstall Quillmere.";
+        p.caption = "Quillmere";
+        p.icon = PromptIcon::Error;
+        p.buttons = PromptButtons::YesNo;
+        p.defaultAnswer = PromptAnswer::No;
+
+        QString text, title;
+        QStringList buttons;
+        QColor background, foreground;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString defaultText;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            text = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            for (QAbstractButton *b : box->buttons())
+                buttons << b->text().remove('&');
+            defaultText = box->defaultButton()->text().remove('&');
+            background = box->palette().color(QPalette::Window);
+            foreground = box->palette().color(QPalette::WindowText);
+            box->button(QMessageBox::Yes)->click();
+        });
+        QCOMPARE(Prompts::showMessageBox(p), PromptAnswer::Yes);
+        QCOMPARE(text, p.text);
+        QCOMPARE(title, p.caption);
+        QCOMPARE(icon, QMessageBox::Critical);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"No", "Yes"}));
+        QCOMPARE(defaultText, QString("No"));
+        QCOMPARE(background, QColor(Qt::black));
+        QCOMPARE(foreground, QColor(Qt::white));
+    }
+
+    void programWideColoursReachEveryDialog()
+    {
+        ApplyDialogColours();
+        QDialog dialog;
+        dialog.ensurePolished();
+        QCOMPARE(dialog.palette().color(QPalette::Window), QColor(Qt::black));
+        QCOMPARE(dialog.palette().color(QPalette::WindowText), QColor(Qt::white));
+    }
+};
+
+QTEST_MAIN(TestPrompts)
+#include "tst_prompts.moc"

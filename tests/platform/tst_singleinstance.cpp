@@ -1,0 +1,82 @@
+#include "platform/SingleInstance.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+QString uniqueKey()
+{
+    return QStringLiteral("qlm-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// A later copy runs in a process of its own; here a thread stands for it, so that the
+// first copy's event loop can answer while the later one waits.
+bool claimElsewhere(const QString &key)
+{
+    auto later = QtConcurrent::run([key] { return SingleInstance(key).claim(); });
+    while (!later.isFinished())
+        QTest::qWait(10);
+    return later.result();
+}
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+private slots:
+    void laterCopyAsksTheFirstToComeForward()
+    {
+        const QString key = uniqueKey();
+        SingleInstance first(key);
+        QVERIFY(first.claim());
+        QSignalSpy activated(&first, &SingleInstance::activationRequested);
+
+        QVERIFY(!claimElsewhere(key));
+        QTRY_COMPARE(activated.size(), 1);
+        QVERIFY(!claimElsewhere(key));
+        QTRY_COMPARE(activated.size(), 2);
+    }
+
+    void socketLeftByACrashedCopyIsTakenOver()
+    {
+        const QString key = uniqueKey();
+        // A bound socket whose owner is gone: what a crash leaves behind.
+        const QByteArray path = QFile::encodeName(QDir::tempPath() + u'/' + key);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        QVERIFY(size_t(path.size()) < sizeof addr.sun_path);
+        memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        ::close(fd);
+        QVERIFY(QFile::exists(QFile::decodeName(path)));
+
+        SingleInstance first(key);
+        QVERIFY(first.claim());
+        QSignalSpy activated(&first, &SingleInstance::activationRequested);
+        QVERIFY(!claimElsewhere(key));
+        QTRY_COMPARE(activated.size(), 1);
+    }
+
+    void theFirstCopyEndingFreesTheName()
+    {
+        const QString key = uniqueKey();
+        {
+            SingleInstance first(key);
+            QVERIFY(first.claim());
+        }
+        SingleInstance next(key);
+        QVERIFY(next.claim());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
