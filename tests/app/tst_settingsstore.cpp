@@ -1,0 +1,276 @@
+#include "app/AutostartEntry.h"
+#include "app/InstallerSetup.h"
+#include "app/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+void writeRaw(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+QByteArray readRaw(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+constexpr auto OwnerReadWrite = QFile::ReadOwner | QFile::WriteOwner;
+constexpr auto GroupOrOther = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+} // namespace
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString file() const { return dir_.filePath("Tessaly/Quillmere.conf"); }
+
+private slots:
+    void init()
+    {
+        QDir(dir_.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(dir_.filePath("Tessaly")));
+    }
+
+    void freshKeyGivesTheDefaults()
+    {
+        writeRaw(file(), "[Settings]\nExecutablePath=/opt/quillmere\n");
+        SettingsStore store(file());
+        QVERIFY(store.CheckSettingsKey());
+        Settings s;
+        s.httpPort = 1; // LoadSettings must set every value, not rely on the caller's
+        s.launchTiVo = 0;
+        QVERIFY(store.LoadSettings(s));
+        QCOMPARE(s.httpServer, QString());
+        QCOMPARE(s.httpPort, 80);
+        QCOMPARE(s.userName, QString());
+        QCOMPARE(s.password, QString());
+        QCOMPARE(s.automaticUpload, 0);
+        QCOMPARE(s.automaticUpdate, 0);
+        QCOMPARE(s.automaticResize, 0);
+        QCOMPARE(s.maxPixelSize, 300u);
+        QCOMPARE(s.launchTiVo, 1);
+        QCOMPARE(s.notifyIfUploadFails, 1);
+        QCOMPARE(store.ReadString("Settings", "ExecutablePath"), QString("/opt/quillmere"));
+        QCOMPARE(store.ReadString("Settings", "CurrentVersion"), QString());
+    }
+
+    void settingsKeyCheck_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("no file") << QByteArray() << false;
+        QTest::newRow("only the recent folders") << QByteArray("[Recent%20File%20List]\nFile1=/tmp\n") << false;
+        QTest::newRow("section with a value") << QByteArray("[Settings]\nQLMHttpPort=80\n") << true;
+        QTest::newRow("binary junk") << QByteArray("\x00\x01\xff\xfe[[[\n=\n", 10) << false;
+    }
+    void settingsKeyCheck()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, present);
+        if (!content.isEmpty())
+            writeRaw(file(), content);
+        QCOMPARE(SettingsStore(file()).CheckSettingsKey(), present);
+    }
+
+    void unwritableStoreFailsTheCheck()
+    {
+        if (::geteuid() == 0)
+            QSKIP("file modes do not bind root");
+        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\n");
+        QFile::setPermissions(file(), QFile::ReadOwner);
+        QVERIFY(!SettingsStore(file()).CheckSettingsKey());
+    }
+
+    void damagedFileKeepsWhatCanBeRead()
+    {
+        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\n\x01\x02 no equals sign here\n[broken\n"
+                         "MaxPixelSize=abc\n[Settings]\nQLMHttpPort=8080x\nLaunchTiVo=0\nNotifyIfUploadFails= 0 \n"
+                         "QLMPassword=a,b\nAutomaticResize=99999999999\nAutomaticUpload=4294967295\n");
+        SettingsStore store(file());
+        QVERIFY(store.CheckSettingsKey());
+        Settings s;
+        store.LoadSettings(s);
+        QCOMPARE(store.ReadString("Settings", "ExecutablePath"), QString("/opt/q"));
+        QCOMPARE(s.httpPort, 80);           // not a number
+        QCOMPARE(s.maxPixelSize, 300u);     // lost in the broken section
+        QCOMPARE(s.launchTiVo, 0);
+        QCOMPARE(s.notifyIfUploadFails, 0); // blanks around a number are fine
+        QCOMPARE(s.password, QString("a,b"));
+        QCOMPARE(s.automaticResize, 0);     // does not fit a 32-bit word
+        QCOMPARE(s.automaticUpload, -1);    // the word with every bit set
+        // Writing still works, and keeps the values that were readable.
+        QVERIFY(store.WriteString("Settings", "QLMUserName", "ann@example.org"));
+        QCOMPARE(SettingsStore(file()).ReadString("Settings", "QLMUserName"), QString("ann@example.org"));
+        QCOMPARE(SettingsStore(file()).ReadString("Settings", "ExecutablePath"), QString("/opt/q"));
+    }
+
+    void saveWritesTheSixOptionsOnly()
+    {
+        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\nQLMUserName=old@example.org\n");
+        SettingsStore store(file());
+        Settings s;
+        s.userName = "new@example.org";
+        s.password = "secret";
+        s.automaticUpload = 1;
+        s.automaticUpdate = 1;
+        s.automaticResize = 1;
+        s.maxPixelSize = 1600;
+        s.launchTiVo = 0;
+        s.notifyIfUploadFails = 0;
+        QVERIFY(store.SaveSettings(s));
+        Settings back;
+        SettingsStore(file()).LoadSettings(back);
+        QCOMPARE(back.automaticUpload, 1);
+        QCOMPARE(back.automaticUpdate, 1);
+        QCOMPARE(back.automaticResize, 1);
+        QCOMPARE(back.maxPixelSize, 1600u);
+        QCOMPARE(back.launchTiVo, 0);
+        QCOMPARE(back.notifyIfUploadFails, 0);
+        QCOMPARE(back.userName, QString("old@example.org"));
+        QCOMPARE(back.password, QString());
+    }
+
+    void storeIsPrivateToTheUser()
+    {
+        SettingsStore store(file());
+        QVERIFY(store.WriteString("Settings", "QLMPassword", "secret"));
+        QCOMPARE(QFile::permissions(file()) & GroupOrOther, QFile::Permissions());
+        QVERIFY(QFile::permissions(file()) & OwnerReadWrite);
+
+        // A file that an older copy left readable by all is tightened at the next write.
+        QVERIFY(QFile::setPermissions(file(), OwnerReadWrite | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(store.WriteInt("Settings", "QLMHttpPort", 8080));
+        QCOMPARE(QFile::permissions(file()) & GroupOrOther, QFile::Permissions());
+        QCOMPARE(store.ReadInt("Settings", "QLMHttpPort", 80), 8080);
+    }
+
+    void singleValueWriteCreatesTheSection()
+    {
+        QVERIFY(!QFile::exists(file()));
+        SettingsStore store(dir_.filePath("new/folder/Quillmere.conf"));
+        QVERIFY(store.WriteString("Settings", "QLMUserName", "ann@example.org"));
+        QVERIFY(store.CheckSettingsKey());
+        QCOMPARE(store.ReadInt("Settings", "Absent", 42), 42);
+    }
+
+    void recentListIsWrittenWhole()
+    {
+        // A fifth value written by hand must not survive a rewrite of the list.
+        writeRaw(file(), "[Settings]\nExecutablePath=/q\n[Recent%20File%20List]\nFile1=/a\nFile2=/b\nFile5=/stale\n");
+        SettingsStore store(file());
+        QCOMPARE(store.ReadRecentFolders(), (QStringList{"/a", "/b"}));
+        QVERIFY(store.WriteRecentFolders({"/c", "", "/a", "/b", "/d", "/e"}));
+        QCOMPARE(store.ReadRecentFolders(), (QStringList{"/c", "/a", "/b", "/d"}));
+        const QByteArray raw = readRaw(file());
+        QVERIFY(!raw.contains("stale"));
+        QVERIFY(!raw.contains("/e"));
+        QVERIFY(raw.contains("ExecutablePath=/q"));
+    }
+
+    void recentListEndsAtTheFirstGap()
+    {
+        writeRaw(file(), "[Recent%20File%20List]\nFile1=/a\nFile3=/c\n");
+        SettingsStore store(file());
+        QCOMPARE(store.ReadRecentFolders(), QStringList{"/a"});
+        QCOMPARE(store.ReadRecentFolder(3), QString("/c"));
+        QCOMPARE(store.ReadRecentFolder(0), QString());
+        QCOMPARE(store.ReadRecentFolder(5), QString());
+    }
+
+    void changesMadeOutsideAreReadAtOnce()
+    {
+        SettingsStore store(file());
+        QVERIFY(store.WriteRecentFolders({"/a", "/b"}));
+        QCOMPARE(store.ReadRecentFolder(2), QString("/b"));
+        // Same size, same second: only the content differs.
+        writeRaw(file(), QByteArray(readRaw(file())).replace("/b", "/x"));
+        QCOMPARE(store.ReadRecentFolder(2), QString("/x"));
+    }
+
+    void setupWritesWhatStartUpNeeds()
+    {
+        SettingsStore store(file());
+        QVERIFY(!SettingsInstalled(store));
+        SetupOptions options;
+        options.executablePath = dir_.filePath("data/Quillmere/");
+        options.httpServer = "127.0.0.1/albums";
+        options.httpPort = 8081;
+        options.currentVersion = "3.25";
+        options.recentFolder = dir_.path();
+        QString error;
+        QVERIFY2(RunSetup(store, options, &error), qPrintable(error));
+        QVERIFY(SettingsInstalled(store));
+        QVERIFY(QFileInfo(dir_.filePath("data/Quillmere")).isDir());
+        QCOMPARE(store.ReadString("Settings", "ExecutablePath"), dir_.filePath("data/Quillmere"));
+        Settings s;
+        store.LoadSettings(s);
+        QCOMPARE(s.httpServer, QString("127.0.0.1/albums"));
+        QCOMPARE(s.httpPort, 8081);
+        QCOMPARE(store.ReadString("Settings", "CurrentVersion"), QString("3.25"));
+        QCOMPARE(store.ReadRecentFolders(), QStringList{dir_.path()});
+        QCOMPARE(QFile::permissions(file()) & GroupOrOther, QFile::Permissions());
+    }
+
+    void setupProgramChecksAndWrites()
+    {
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.start(QUILLMERE_SETUP_BINARY, QStringList{"--settings-file", file()} + args);
+            if (!p.waitForFinished(20000))
+                return -1;
+            return p.exitCode();
+        };
+        QCOMPARE(run({"--check"}), 1);
+        QCOMPARE(run({"--executable-path", dir_.filePath("data"), "--port", "8080"}), 0);
+        QCOMPARE(run({"--check"}), 0);
+        QCOMPARE(run({"--port", "http"}), 2);
+        // Installed settings stay as they are; only the recent folder is taken.
+        QCOMPARE(run({"--if-missing", "--port", "9", "--recent-folder", dir_.path()}), 0);
+        SettingsStore store(file());
+        QCOMPARE(store.ReadInt("Settings", "QLMHttpPort", 80), 8080);
+        QCOMPARE(store.ReadRecentFolders(), QStringList{dir_.path()});
+    }
+
+    void autostartEntryFormat_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/usr/bin/quillmere" << "\"/usr/bin/quillmere\" RunMinimized";
+        QTest::newRow("blank in path") << "/opt/My Apps/quillmere" << "\"/opt/My Apps/quillmere\" RunMinimized";
+        QTest::newRow("reserved characters") << "/opt/a\"b$c`d\\e/q" << "\"/opt/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e/q\" RunMinimized";
+        QTest::newRow("percent") << "/opt/100%/q" << "\"/opt/100%%/q\" RunMinimized";
+    }
+    void autostartEntryFormat()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(AutostartEntry::execLine(program), exec);
+        QVERIFY(AutostartEntry::fileText(program).contains("\nExec=" + exec + "\n"));
+    }
+
+    void autostartEntryPresenceIsTheSwitch()
+    {
+        AutostartEntry entry(dir_.filePath("autostart"));
+        QVERIFY(!entry.isPresent());
+        QVERIFY(entry.remove()); // nothing to remove is no failure
+        QVERIFY(entry.write("/usr/bin/quillmere"));
+        QVERIFY(entry.isPresent());
+        QVERIFY(readRaw(entry.filePath()).startsWith("[Desktop Entry]\n"));
+        QVERIFY(entry.remove());
+        QVERIFY(!entry.isPresent());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"

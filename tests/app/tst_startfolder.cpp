@@ -1,0 +1,112 @@
+#include "app/StartFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+// Makes the files (and their folders) named relative to root.
+void make(const QString &root, const QStringList &files)
+{
+    for (const QString &f : files) {
+        const QString path = root + u'/' + f;
+        if (f.endsWith(u'/')) {
+            QVERIFY(QDir().mkpath(path));
+            continue;
+        }
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+}
+} // namespace
+
+class TestStartFolder : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("minimized");
+        QTest::newRow("none") << QStringList{"quillmere"} << false;
+        QTest::newRow("exact word") << QStringList{"quillmere", "RunMinimized"} << true;
+        QTest::newRow("after flags") << QStringList{"quillmere", "-x", "/y", "RunMinimized"} << true;
+        QTest::newRow("other case") << QStringList{"quillmere", "runminimized"} << false;
+        QTest::newRow("with slash") << QStringList{"quillmere", "/RunMinimized"} << false;
+        QTest::newRow("with dash") << QStringList{"quillmere", "-RunMinimized"} << false;
+        QTest::newRow("second plain argument") << QStringList{"quillmere", "photo.jpg", "RunMinimized"} << false;
+        QTest::newRow("program name itself") << QStringList{"RunMinimized"} << false;
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, minimized);
+        QCOMPARE(StartsMinimized(args), minimized);
+    }
+
+    void firstPhotoDecides_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("folder"); // relative to the card; "-" for none
+        QTest::newRow("camera folders") << QStringList{"DCIM/100ABC/1.JPG", "MISC/info.txt"} << "DCIM/100ABC";
+        QTest::newRow("photo in the root") << QStringList{"a.jpg"} << "";
+        QTest::newRow("no photo") << QStringList{"DCIM/", "notes.txt", "x.png", "y.jpe"} << "-";
+        QTest::newRow("subfolders in numeric order")
+            << QStringList{"DCIM/10/a.jpg", "DCIM/9/b.jpg"} << "DCIM/9";
+        QTest::newRow("a later photo in the parent takes over")
+            << QStringList{"a/1.jpg", "b.jpg", "c/2.jpg"} << "";
+        QTest::newRow("no subfolder entered after a result")
+            << QStringList{"a/1.jpg", "b/2.jpg", "b.txt"} << "a";
+        QTest::newRow("photo first stops the folder") << QStringList{"a.jpg", "b/1.jpg"} << "";
+        QTest::newRow("hidden folders are searched") << QStringList{".thumbs/t.jpg"} << ".thumbs";
+        QTest::newRow("deep") << QStringList{"x/y/z/w/deep.tif"} << "x/y/z/w";
+    }
+    void firstPhotoDecides()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, folder);
+        QTemporaryDir card;
+        make(card.path(), files);
+        QString found;
+        FindFirstPhotoFolder(card.path(), found);
+        const QString expected = folder == "-" ? QString() : folder.isEmpty() ? card.path() : card.filePath(folder);
+        QCOMPARE(found, expected);
+    }
+
+    void firstCardWithAPhotoWins()
+    {
+        QTemporaryDir e, f, g;
+        make(e.path(), {"DCIM/", "readme.txt"});
+        make(f.path(), {"DCIM/100ABC/1.JPG"});
+        make(g.path(), {"DCIM/2.JPG"});
+        const QStringList drives{e.path(), f.path(), g.path()};
+        QCOMPARE(FindRemovablePhotoFolder(drives), f.filePath("DCIM/100ABC"));
+        QCOMPARE(FindRemovablePhotoFolder({}), QString());
+    }
+
+    void photoInACardRootGetsItsSlash()
+    {
+        QTemporaryDir e;
+        make(e.path(), {"a.jpg"});
+        const QString found = FindRemovablePhotoFolder({e.path()});
+        QCOMPARE(found, e.path());
+        QCOMPARE(TreePathForRemovableFolder(found, {e.path()}), e.path() + "/");
+        QCOMPARE(TreePathForRemovableFolder(e.filePath("DCIM"), {e.path()}), e.filePath("DCIM"));
+    }
+
+    void linkedFoldersAreNotFollowed()
+    {
+        QTemporaryDir card;
+        make(card.path(), {"DCIM/", "z/photo.jpg"});
+        // A loop back to the card's root would never end; a link elsewhere is not the card.
+        QVERIFY(QFile::link(card.path(), card.filePath("DCIM/loop")));
+        QString found;
+        FindFirstPhotoFolder(card.path(), found);
+        QCOMPARE(found, card.filePath("z"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartFolder)
+#include "tst_startfolder.moc"

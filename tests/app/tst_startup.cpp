@@ -1,0 +1,305 @@
+#include "app/MainFrame.h"
+#include "app/QuillmereNewClientApp.h"
+#include "app/SettingsStore.h"
+#include "browse/ShellTree.h"
+#include "browse/ThumbsView.h"
+#include "support/RecordingPrompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
+
+namespace {
+void touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// One start of the program against a store, media and a TiVo launcher of the test's own.
+struct Start {
+    QTemporaryDir dir;
+    SettingsStore store{dir.filePath("Quillmere.conf")};
+    RecordingPrompts user;
+    QStringList drives;
+    QStringList launched;
+    bool updateStarted = false;
+    int updateChecks = 0;
+    QString key = QStringLiteral("qlm-startup-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    std::unique_ptr<CQuillmereNewClientApp> app;
+
+    void install(const QByteArray &extra = {})
+    {
+        QVERIFY(store.WriteString("Settings", "ExecutablePath", dir.filePath("data")));
+        QVERIFY(store.WriteInt("Settings", "LaunchTiVo", 0));
+        if (!extra.isEmpty()) {
+            QFile f(store.fileName());
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(extra);
+        }
+    }
+
+    AppServices services()
+    {
+        AppServices s;
+        s.store = &store;
+        s.prompts = &user.prompts;
+        s.instanceKey = key;
+        s.removableDrives = [this] { return drives; };
+        s.startDetached = [this](const QString &program, const QString &folder) {
+            launched << program << folder;
+            return true;
+        };
+        s.checkForUpdate = [this] {
+            ++updateChecks;
+            return updateStarted;
+        };
+        return s;
+    }
+
+    bool run(const QStringList &args = {"quillmere"})
+    {
+        app = std::make_unique<CQuillmereNewClientApp>(services());
+        return app->InitInstance(args);
+    }
+
+    // Runs and waits until the first folder has been chosen and its photos read.
+    bool runToFirstFolder(const QStringList &args = {"quillmere"})
+    {
+        if (!run(args))
+            return false;
+        QSignalSpy chosen(app.get(), &CQuillmereNewClientApp::startFolderChosen);
+        return chosen.wait(10000);
+    }
+
+    CMainFrame *frame() const { return app->mainFrame(); }
+};
+
+QStringList recentMenuTexts(CMainFrame *frame)
+{
+    QStringList texts;
+    QMenu *file = frame->menuBar()->actions().first()->menu();
+    for (QAction *a : file->actions()) {
+        if (a->isSeparator())
+            break;
+        texts << a->text();
+    }
+    return texts;
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void missingSettingsEndTheProgram_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("no store") << QByteArray();
+        QTest::newRow("no executable path") << QByteArray("[Settings]\nQLMHttpPort=80\n");
+        QTest::newRow("empty executable path") << QByteArray("[Settings]\nExecutablePath=\n");
+    }
+    void missingSettingsEndTheProgram()
+    {
+        QFETCH(QByteArray, content);
+        Start s;
+        if (!content.isEmpty()) {
+            QFile f(s.store.fileName());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        QVERIFY(!s.run());
+        QVERIFY(s.app->exitCode() != 0);
+        QVERIFY(!s.frame());
+        QCOMPARE(s.user.shown.size(), 1);
+        const Prompt &p = s.user.shown[0];
+        QCOMPARE(p.text, QString("Missing Quillmere settings in the registry.\nPlease reinstall Quillmere."));
+        QCOMPARE(p.caption, QString("Quillmere"));
+        QCOMPARE(p.icon, PromptIcon::Error);
+        QCOMPARE(p.buttons, PromptButtons::Ok);
+        QVERIFY(!p.owner);
+        QCOMPARE(s.updateChecks, 0);
+    }
+
+    void secondStartBringsTheFirstForward()
+    {
+        Start first;
+        first.install();
+        QVERIFY(first.runToFirstFolder({"quillmere", "RunMinimized"}));
+        QVERIFY(first.frame()->isMinimized());
+
+        // The second copy would be another process; a thread stands in for it here so that
+        // the first copy's event loop can answer.
+        Start second;
+        second.key = first.key;
+        second.install();
+        auto later = QtConcurrent::run([&] {
+            CQuillmereNewClientApp app(second.services());
+            const bool running = app.InitInstance({"quillmere"});
+            return std::make_pair(running, app.exitCode());
+        });
+        while (!later.isFinished())
+            QTest::qWait(10);
+        QCOMPARE(later.result(), std::make_pair(false, 0));
+        QVERIFY(second.user.shown.isEmpty());
+        QTRY_VERIFY(first.frame()->isMaximized());
+        QVERIFY(first.frame()->isVisible());
+        QCOMPARE(first.frame()->windowTitle(), QString("Quillmere"));
+    }
+
+    void windowStartsMinimizedOnlyForTheExactWord()
+    {
+        Start s;
+        s.install();
+        QVERIFY(s.runToFirstFolder({"quillmere", "runminimized"}));
+        QVERIFY(!s.frame()->isMinimized());
+        QVERIFY(s.frame()->isVisible());
+    }
+
+    void tivoLauncherStartsWhenAsked()
+    {
+        Start s;
+        s.install("LaunchTiVo=1\n");
+        QVERIFY(s.runToFirstFolder());
+        QCOMPARE(s.launched, (QStringList{s.dir.filePath("data") + "/TiVo/Quillmere TiVo", s.dir.filePath("data")}));
+
+        Start off;
+        off.install();
+        QVERIFY(off.runToFirstFolder());
+        QVERIFY(off.launched.isEmpty());
+    }
+
+    void startedUpdateEndsTheProgramQuietly()
+    {
+        Start s;
+        s.install("AutomaticUpdate=1\n");
+        s.updateStarted = true;
+        QVERIFY(!s.run());
+        QCOMPARE(s.app->exitCode(), 0);
+        QCOMPARE(s.updateChecks, 1);
+        QVERIFY(!s.frame());
+        QVERIFY(s.user.shown.isEmpty());
+
+        Start noCheck;
+        noCheck.install();
+        noCheck.updateStarted = true;
+        QVERIFY(noCheck.run());
+        QCOMPARE(noCheck.updateChecks, 0);
+    }
+
+    void cardWithPhotosIsShownFirst()
+    {
+        Start s;
+        QTemporaryDir e, f;
+        touch(e.filePath("notes.txt"));
+        touch(f.filePath("DCIM/100ABC/1.JPG"));
+        s.drives = {e.path(), f.path()};
+        QTemporaryDir recent;
+        touch(recent.filePath("old.jpg"));
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+
+        QVERIFY(s.runToFirstFolder());
+        QCOMPARE(s.app->removablePhotoFolder, f.filePath("DCIM/100ABC"));
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), f.filePath("DCIM/100ABC"));
+        // Listing the folder puts it at the top of the recent folders, in the store and the menu.
+        QTRY_COMPARE(s.store.ReadRecentFolders(), (QStringList{f.filePath("DCIM/100ABC"), recent.path()}));
+        QCOMPARE(recentMenuTexts(s.frame()),
+                 (QStringList{"&1 " + f.filePath("DCIM/100ABC"), "&2 " + recent.path()}));
+    }
+
+    void photoInTheCardRootSelectsTheCard()
+    {
+        Start s;
+        QTemporaryDir e;
+        touch(e.filePath("a.jpg"));
+        s.drives = {e.path()};
+        s.install();
+        QVERIFY(s.runToFirstFolder());
+        QCOMPARE(s.app->removablePhotoFolder, e.path());
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), e.path());
+    }
+
+    void mostRecentFolderIsShownWithoutCards()
+    {
+        Start s;
+        QTemporaryDir recent;
+        touch(recent.filePath("old.jpg"));
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+        QVERIFY(s.runToFirstFolder());
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), recent.path());
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void vanishedRecentFolderIsQuietAtStartOnly()
+    {
+        Start s;
+        s.install("[Recent%20File%20List]\nFile1=/no/such/card/\n");
+        QVERIFY(s.runToFirstFolder());
+        QVERIFY(s.user.shown.isEmpty());
+        QVERIFY(!s.app->quietRecentOpen);
+        QVERIFY(s.frame()->GetFolderTree()->selectedPath().isEmpty());
+
+        s.app->OpenRecentFolder(1);
+        QCOMPARE(s.user.shown.size(), 1);
+        QCOMPARE(s.user.shown[0].text, QString("/no/such/card/"));
+        QCOMPARE(s.user.shown[0].caption, QString("Folder not found"));
+        QCOMPARE(s.user.shown[0].icon, PromptIcon::Error);
+        QCOMPARE(s.user.shown[0].owner.data(), s.frame());
+        QCOMPARE(s.store.ReadRecentFolders(), QStringList{"/no/such/card/"});
+    }
+
+    void recentEntriesAreReadFromTheStore()
+    {
+        Start s;
+        QTemporaryDir a, b, c;
+        touch(a.filePath("1.jpg"));
+        touch(b.filePath("2.jpg"));
+        touch(c.filePath("3.jpg"));
+        s.install("[Recent%20File%20List]\nFile1=" + a.path().toUtf8() + "\nFile2=" + b.path().toUtf8() + "\n");
+        QVERIFY(s.runToFirstFolder());
+        QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), a.path());
+        QTRY_COMPARE(s.frame()->GetPhotoList()->count(), 1);
+
+        // The folder already shown: nothing happens, not even a new listing.
+        QSignalSpy selected(s.frame()->GetFolderTree(), &CShellTree::folderSelected);
+        s.app->OpenRecentFolder(1);
+        QCOMPARE(selected.size(), 0);
+
+        // An entry changed by hand since start-up is honoured.
+        QStringList folders = s.store.ReadRecentFolders();
+        folders[1] = c.path();
+        QVERIFY(s.store.WriteRecentFolders(folders));
+        s.app->OpenRecentFolder(2);
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), c.path());
+
+        s.app->OpenRecentFolder(4); // empty slot: nothing
+        QCOMPARE(selected.size(), 1);
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void closingWhileTheCardIsSearchedIsSafe()
+    {
+        Start s;
+        QTemporaryDir e;
+        for (int i = 0; i < 50; ++i)
+            touch(e.filePath(QString("d%1/x.txt").arg(i)));
+        s.drives = {e.path()};
+        s.install();
+        QVERIFY(s.run());
+        QCOMPARE(s.app->ExitInstance(7), 7);
+        s.app.reset();
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,76 @@
+#include "browse/PhotoFolder.h"
+#include "browse/ThumbsView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void touch(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+} // namespace
+
+class TestPhotoFolder : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listsPhotosOfTheFolderOnly()
+    {
+        QTemporaryDir dir;
+        for (const char *name : {"IMG_10.JPG", "IMG_9.jpg", "b.tif", "x.png", "notes.txt", ".hidden.jpeg"})
+            touch(dir.filePath(name));
+        QVERIFY(QDir(dir.path()).mkpath("sub.jpg"));
+        touch(dir.filePath("sub.jpg/inner.jpg"));
+        const QStringList photos = ListPhotoFiles(dir.path());
+        QCOMPARE(photos, (QStringList{dir.filePath(".hidden.jpeg"), dir.filePath("b.tif"), dir.filePath("IMG_9.jpg"),
+                                      dir.filePath("IMG_10.JPG")}));
+        // The same folder with a trailing slash gives the same paths.
+        QCOMPARE(ListPhotoFiles(dir.path() + "/"), photos);
+        QVERIFY(ListPhotoFiles(dir.filePath("missing")).isEmpty());
+    }
+
+    void namesOfTwoCharactersNeverCount()
+    {
+        QTemporaryDir dir;
+        touch(dir.filePath(".j"));
+        touch(dir.filePath("ab"));
+        touch(dir.filePath("a.jpg"));
+        QCOMPARE(ListPhotoFiles(dir.path()), QStringList{dir.filePath("a.jpg")});
+    }
+
+    void listShowsOnlyTheNewestFolderAskedFor()
+    {
+        QTemporaryDir a, b;
+        touch(a.filePath("one.jpg"));
+        touch(b.filePath("two.jpg"));
+        touch(b.filePath("three.jpg"));
+        CThumbsView list;
+        QSignalSpy read(&list, &CThumbsView::folderRead);
+        for (int i = 0; i < 20; ++i)
+            list.ShowFolder(i % 2 ? b.path() : a.path());
+        QVERIFY(read.wait());
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read[0][0].toString(), b.path());
+        QCOMPARE(read[0][1].toInt(), 2);
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(list.currentFolder(), b.path());
+    }
+
+    void deletingWhileReadingIsSafe()
+    {
+        QTemporaryDir a;
+        for (int i = 0; i < 200; ++i)
+            touch(a.filePath(QString("p%1.jpg").arg(i)));
+        auto *list = new CThumbsView;
+        list->ShowFolder(a.path());
+        delete list;
+    }
+};
+
+QTEST_MAIN(TestPhotoFolder)
+#include "tst_photofolder.moc"
