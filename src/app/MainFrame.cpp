@@ -46,6 +46,11 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
     connect(tree_, &CShellTree::folderSelected, list_, &CThumbsView::ShowFolder);
 
     buildMenus();
+    // The message pane reads "Ready" whenever no prompt or message stands in it.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty())
+            statusBar()->showMessage(QStringLiteral("Ready"));
+    });
     statusBar()->showMessage(QStringLiteral("Ready"));
 }
 

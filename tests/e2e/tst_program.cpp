@@ -1,0 +1,104 @@
+// The shipped programs, run as a user would run them: setup, a first start, a second start.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir home_;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home_.path());
+        env.insert("XDG_CONFIG_HOME", home_.filePath("config"));
+        env.insert("XDG_DATA_HOME", home_.filePath("data"));
+        env.insert("XDG_RUNTIME_DIR", home_.filePath("run"));
+        // The instance socket lives in the temporary folder: a copy that the developer has
+        // open must not answer for the one under test.
+        env.insert("TMPDIR", home_.filePath("tmp"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QUILLMERE_REMOVABLE_ROOTS", "");
+        return env;
+    }
+
+    int runToEnd(const QString &program, const QStringList &args, int timeoutMs = 20000) const
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(program, args);
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(home_.isValid());
+        for (const char *sub : {"config", "data", "run", "tmp"})
+            QVERIFY(QDir(home_.path()).mkdir(sub));
+        QFile::setPermissions(home_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void setupWritesTheUsersStore()
+    {
+        QCOMPARE(runToEnd(QUILLMERE_SETUP, {"--check"}), 1);
+        QCOMPARE(runToEnd(QUILLMERE_SETUP, {"--server", "127.0.0.1", "--port", "8080"}), 0);
+        QCOMPARE(runToEnd(QUILLMERE_SETUP, {"--check"}), 0);
+
+        const QString store = home_.filePath("config/Tessaly/Quillmere.conf");
+        QVERIFY(QFile::exists(store));
+        QCOMPARE(QFile::permissions(store) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        QVERIFY(QFileInfo(home_.filePath("data/Quillmere")).isDir());
+        QFile f(store);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        QVERIFY(text.contains("ExecutablePath=" + home_.filePath("data/Quillmere").toUtf8()));
+        QVERIFY(text.contains("QLMHttpPort=8080"));
+    }
+
+    void secondStartEndsSilentlyAndLeavesTheFirstRunning()
+    {
+        // The companion launcher leaves a mark: proof that start-up got past the settings.
+        const QString launcher = home_.filePath("data/Quillmere/TiVo/Quillmere TiVo");
+        QVERIFY(QDir().mkpath(QFileInfo(launcher).path()));
+        {
+            QFile script(launcher);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\npwd > started\n");
+        }
+        QFile::setPermissions(launcher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        QProcess first;
+        first.setProcessEnvironment(environment());
+        first.start(QUILLMERE_PROGRAM, {"RunMinimized"});
+        QVERIFY(first.waitForStarted());
+        const QString socket = home_.filePath(QString("tmp/Quillmere-%1").arg(::getuid()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 20000);
+
+        const QString mark = home_.filePath("data/Quillmere/started");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(mark).size() > 0, 20000);
+        QFile started(mark);
+        QVERIFY(started.open(QIODevice::ReadOnly));
+        QCOMPARE(started.readAll().trimmed(), home_.filePath("data/Quillmere").toUtf8());
+
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {}), 0);
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {"/some/photo.jpg"}), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
