@@ -67,12 +67,8 @@ private slots:
     void longPathsKeepTheirLastPart()
     {
         const QString longPath = "/home/ann/" + QString(80, 'x') + "/Holiday 2026";
-        const QString shown = ShortenPathForMenu(longPath, 60);
-        QCOMPARE(shown.size(), 60);
-        QVERIFY(shown.startsWith("/home/ann/"));
-        QVERIFY(shown.endsWith("...//Holiday 2026") || shown.endsWith(".../Holiday 2026"));
+        QCOMPARE(ShortenPathForMenu(longPath, 30), QString("/home/ann/xxxx.../Holiday 2026"));
         QCOMPARE(ShortenPathForMenu("/" + QString(100, 'y'), 20).size(), 20);
-        QCOMPARE(ShortenPathForMenu("/short"), QString("/short"));
     }
 };
 

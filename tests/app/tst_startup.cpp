@@ -156,15 +156,6 @@ private slots:
         QCOMPARE(first.frame()->windowTitle(), QString("Quillmere"));
     }
 
-    void windowStartsMinimizedOnlyForTheExactWord()
-    {
-        Start s;
-        s.install();
-        QVERIFY(s.runToFirstFolder({"quillmere", "runminimized"}));
-        QVERIFY(!s.frame()->isMinimized());
-        QVERIFY(s.frame()->isVisible());
-    }
-
     void tivoLauncherStartsWhenAsked()
     {
         Start s;
@@ -214,18 +205,6 @@ private slots:
         QTRY_COMPARE(s.store.ReadRecentFolders(), (QStringList{f.filePath("DCIM/100ABC"), recent.path()}));
         QCOMPARE(recentMenuTexts(s.frame()),
                  (QStringList{"&1 " + f.filePath("DCIM/100ABC"), "&2 " + recent.path()}));
-    }
-
-    void photoInTheCardRootSelectsTheCard()
-    {
-        Start s;
-        QTemporaryDir e;
-        touch(e.filePath("a.jpg"));
-        s.drives = {e.path()};
-        s.install();
-        QVERIFY(s.runToFirstFolder());
-        QCOMPARE(s.app->removablePhotoFolder, e.path());
-        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), e.path());
     }
 
     void mostRecentFolderIsShownWithoutCards()
