@@ -2,6 +2,8 @@
 #include "app/InstallerSetup.h"
 #include "app/SettingsStore.h"
 
+#include "support/TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,12 +14,6 @@
 #include <unistd.h>
 
 namespace {
-void writeRaw(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
-}
 
 QByteArray readRaw(const QString &path)
 {
@@ -44,7 +40,7 @@ private slots:
 
     void freshKeyGivesTheDefaults()
     {
-        writeRaw(file(), "[Settings]\nExecutablePath=/opt/quillmere\n");
+        writeFile(file(), "[Settings]\nExecutablePath=/opt/quillmere\n");
         SettingsStore store(file());
         QVERIFY(store.CheckSettingsKey());
         Settings s;
@@ -79,7 +75,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, present);
         if (!content.isEmpty())
-            writeRaw(file(), content);
+            writeFile(file(), content);
         QCOMPARE(SettingsStore(file()).CheckSettingsKey(), present);
     }
 
@@ -87,14 +83,14 @@ private slots:
     {
         if (::geteuid() == 0)
             QSKIP("file modes do not bind root");
-        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\n");
+        writeFile(file(), "[Settings]\nExecutablePath=/opt/q\n");
         QFile::setPermissions(file(), QFile::ReadOwner);
         QVERIFY(!SettingsStore(file()).CheckSettingsKey());
     }
 
     void damagedFileKeepsWhatCanBeRead()
     {
-        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\n\x01\x02 no equals sign here\n[broken\n"
+        writeFile(file(), "[Settings]\nExecutablePath=/opt/q\n\x01\x02 no equals sign here\n[broken\n"
                          "MaxPixelSize=abc\n[Settings]\nQLMHttpPort=8080x\nLaunchTiVo=0\nNotifyIfUploadFails= 0 \n"
                          "QLMPassword=a,b\nAutomaticResize=99999999999\nAutomaticUpload=4294967295\n");
         SettingsStore store(file());
@@ -117,7 +113,7 @@ private slots:
 
     void saveWritesTheSixOptionsOnly()
     {
-        writeRaw(file(), "[Settings]\nExecutablePath=/opt/q\nQLMUserName=old@example.org\n");
+        writeFile(file(), "[Settings]\nExecutablePath=/opt/q\nQLMUserName=old@example.org\n");
         SettingsStore store(file());
         Settings s;
         s.userName = "new@example.org";
@@ -161,7 +157,7 @@ private slots:
     void recentListIsWrittenWhole()
     {
         // A fifth value written by hand must not survive a rewrite of the list.
-        writeRaw(file(), "[Settings]\nExecutablePath=/q\n[Recent%20File%20List]\nFile1=/a\nFile2=/b\nFile5=/stale\n");
+        writeFile(file(), "[Settings]\nExecutablePath=/q\n[Recent%20File%20List]\nFile1=/a\nFile2=/b\nFile5=/stale\n");
         SettingsStore store(file());
         QCOMPARE(store.ReadRecentFolders(), (QStringList{"/a", "/b"}));
         QVERIFY(store.WriteRecentFolders({"/c", "", "/a", "/b", "/d", "/e"}));
@@ -174,7 +170,7 @@ private slots:
 
     void recentListEndsAtTheFirstGap()
     {
-        writeRaw(file(), "[Recent%20File%20List]\nFile1=/a\nFile3=/c\n");
+        writeFile(file(), "[Recent%20File%20List]\nFile1=/a\nFile3=/c\n");
         SettingsStore store(file());
         QCOMPARE(store.ReadRecentFolders(), QStringList{"/a"});
         QCOMPARE(store.ReadRecentFolder(3), QString("/c"));
@@ -190,7 +186,7 @@ private slots:
         // QSettings re-reads a file whose size or millisecond time stamp changed; an edit
         // by hand changes one of them, while one made within the same millisecond and of
         // the same length would not be seen.
-        writeRaw(file(), QByteArray(readRaw(file())).replace("/b", "/edited"));
+        writeFile(file(), QByteArray(readRaw(file())).replace("/b", "/edited"));
         QCOMPARE(store.ReadRecentFolder(2), QString("/edited"));
     }
 

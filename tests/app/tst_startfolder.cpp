@@ -1,4 +1,5 @@
 #include "app/StartFolder.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,9 +16,7 @@ void make(const QString &root, const QStringList &files)
             QVERIFY(QDir().mkpath(path));
             continue;
         }
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        writeFile(path);
     }
 }
 } // namespace

@@ -5,6 +5,8 @@
 #include "browse/ThumbsView.h"
 #include "support/RecordingPrompts.h"
 
+#include "support/TestFiles.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -18,12 +20,6 @@
 #include <memory>
 
 namespace {
-void touch(const QString &path)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
 
 // One start of the program against a store, media and a TiVo launcher of the test's own.
 struct Start {
@@ -191,11 +187,11 @@ private slots:
     {
         Start s;
         QTemporaryDir e, f;
-        touch(e.filePath("notes.txt"));
-        touch(f.filePath("DCIM/100ABC/1.JPG"));
+        writeFile(e.filePath("notes.txt"));
+        writeFile(f.filePath("DCIM/100ABC/1.JPG"));
         s.drives = {e.path(), f.path()};
         QTemporaryDir recent;
-        touch(recent.filePath("old.jpg"));
+        writeFile(recent.filePath("old.jpg"));
         s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
 
         QVERIFY(s.runToFirstFolder());
@@ -211,7 +207,7 @@ private slots:
     {
         Start s;
         QTemporaryDir recent;
-        touch(recent.filePath("old.jpg"));
+        writeFile(recent.filePath("old.jpg"));
         s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
         QVERIFY(s.runToFirstFolder());
         QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), recent.path());
@@ -240,9 +236,9 @@ private slots:
     {
         Start s;
         QTemporaryDir a, b, c;
-        touch(a.filePath("1.jpg"));
-        touch(b.filePath("2.jpg"));
-        touch(c.filePath("3.jpg"));
+        writeFile(a.filePath("1.jpg"));
+        writeFile(b.filePath("2.jpg"));
+        writeFile(c.filePath("3.jpg"));
         s.install("[Recent%20File%20List]\nFile1=" + a.path().toUtf8() + "\nFile2=" + b.path().toUtf8() + "\n");
         QVERIFY(s.runToFirstFolder());
         QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), a.path());
@@ -271,7 +267,7 @@ private slots:
         Start s;
         QTemporaryDir e;
         for (int i = 0; i < 50; ++i)
-            touch(e.filePath(QString("d%1/x.txt").arg(i)));
+            writeFile(e.filePath(QString("d%1/x.txt").arg(i)));
         s.drives = {e.path()};
         s.install();
         QVERIFY(s.run());

@@ -1,19 +1,13 @@
 #include "browse/PhotoFolder.h"
 #include "browse/ThumbsView.h"
 
+#include "support/TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
-} // namespace
 
 class TestPhotoFolder : public QObject
 {
@@ -24,9 +18,9 @@ private slots:
         QTemporaryDir dir;
         // Names of two characters never count, whatever they end in.
         for (const char *name : {"IMG_10.JPG", "IMG_9.jpg", "b.tif", "x.png", "notes.txt", ".hidden.jpeg", ".j", "ab"})
-            touch(dir.filePath(name));
+            writeFile(dir.filePath(name));
         QVERIFY(QDir(dir.path()).mkpath("sub.jpg"));
-        touch(dir.filePath("sub.jpg/inner.jpg"));
+        writeFile(dir.filePath("sub.jpg/inner.jpg"));
         const QStringList photos = ListPhotoFiles(dir.path());
         QCOMPARE(photos, (QStringList{dir.filePath(".hidden.jpeg"), dir.filePath("b.tif"), dir.filePath("IMG_9.jpg"),
                                       dir.filePath("IMG_10.JPG")}));
@@ -38,9 +32,9 @@ private slots:
     void listShowsOnlyTheNewestFolderAskedFor()
     {
         QTemporaryDir a, b;
-        touch(a.filePath("one.jpg"));
-        touch(b.filePath("two.jpg"));
-        touch(b.filePath("three.jpg"));
+        writeFile(a.filePath("one.jpg"));
+        writeFile(b.filePath("two.jpg"));
+        writeFile(b.filePath("three.jpg"));
         CThumbsView list;
         QSignalSpy read(&list, &CThumbsView::folderRead);
         for (int i = 0; i < 20; ++i)
@@ -57,7 +51,7 @@ private slots:
     {
         QTemporaryDir a;
         for (int i = 0; i < 200; ++i)
-            touch(a.filePath(QString("p%1.jpg").arg(i)));
+            writeFile(a.filePath(QString("p%1.jpg").arg(i)));
         auto *list = new CThumbsView;
         list->ShowFolder(a.path());
         delete list;
