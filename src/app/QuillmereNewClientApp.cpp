@@ -124,6 +124,11 @@ void CQuillmereNewClientApp::chooseFirstFolder()
     const RemovableSearch found = removableSearch_.result();
     removablePhotoFolder = found.photoFolder;
 
+    // The user may have opened a folder while the media were searched: that choice stands.
+    if (!frame_->GetPhotoList()->currentFolder().isEmpty()) {
+        emit startFolderChosen();
+        return;
+    }
     if (removablePhotoFolder.isEmpty()) {
         quietRecentOpen = true;
         OpenRecentFolder(1);

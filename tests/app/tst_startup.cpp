@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSemaphore>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -27,6 +28,7 @@ struct Start {
     SettingsStore store{dir.filePath("Quillmere.conf")};
     RecordingPrompts user;
     QStringList drives;
+    QSemaphore *mediaAnswer = nullptr; // when set, the media search waits for a release
     QStringList launched;
     bool updateStarted = false;
     int updateChecks = 0;
@@ -50,7 +52,11 @@ struct Start {
         s.store = &store;
         s.prompts = &user.prompts;
         s.instanceKey = key;
-        s.removableDrives = [this] { return drives; };
+        s.removableDrives = [this] {
+            if (mediaAnswer)
+                mediaAnswer->acquire();
+            return drives;
+        };
         s.startDetached = [this](const QString &program, const QString &folder) {
             launched << program << folder;
             return true;
@@ -260,6 +266,26 @@ private slots:
         s.app->OpenRecentFolder(4); // empty slot: nothing
         QCOMPARE(selected.size(), 1);
         QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void folderOpenedDuringTheSearchStands()
+    {
+        Start s;
+        QTemporaryDir card, recent;
+        writeFile(card.filePath("DCIM/1.jpg"));
+        writeFile(recent.filePath("2.jpg"));
+        s.drives = {card.path()};
+        QSemaphore slowCard;
+        s.mediaAnswer = &slowCard;
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+        QVERIFY(s.run());
+        QSignalSpy chosen(s.app.get(), &CQuillmereNewClientApp::startFolderChosen);
+
+        s.app->OpenRecentFolder(1);
+        slowCard.release();
+        QVERIFY(chosen.wait());
+        QCOMPARE(s.app->removablePhotoFolder, card.filePath("DCIM"));
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), recent.path());
     }
 
     void closingWhileTheCardIsSearchedIsSafe()
