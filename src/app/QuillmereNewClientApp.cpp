@@ -38,7 +38,13 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
 
 CQuillmereNewClientApp::~CQuillmereNewClientApp()
 {
+    stopMediaSearch();
+}
+
+void CQuillmereNewClientApp::stopMediaSearch()
+{
     removableSearch_.disconnect(this);
+    stopSearch_ = true;
     removableSearch_.waitForFinished();
 }
 
@@ -110,10 +116,10 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 
     // A slow card would hold the first paint of the window for as long as it takes to walk
     // it, so the media are searched off the UI thread; the choice is made when they answer.
-    removableSearch_.setFuture(QtConcurrent::run([find = services_.removableDrives] {
+    removableSearch_.setFuture(QtConcurrent::run([find = services_.removableDrives, stop = &stopSearch_] {
         RemovableSearch found;
         found.drives = find();
-        found.photoFolder = FindRemovablePhotoFolder(found.drives);
+        found.photoFolder = FindRemovablePhotoFolder(found.drives, stop);
         return found;
     }));
     return true;
@@ -140,7 +146,7 @@ void CQuillmereNewClientApp::chooseFirstFolder()
 
 int CQuillmereNewClientApp::ExitInstance(int frameworkExitCode)
 {
-    removableSearch_.waitForFinished();
+    stopMediaSearch();
     frame_.reset();
     return frameworkExitCode;
 }

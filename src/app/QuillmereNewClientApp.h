@@ -76,11 +76,13 @@ signals:
 private:
     bool failMissingSettings();
     void chooseFirstFolder();
+    void stopMediaSearch();
 
     AppServices services_;
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
     QStringList recent_;
     QFutureWatcher<RemovableSearch> removableSearch_;
+    std::atomic<bool> stopSearch_{false};
     int exitCode_ = 0;
 };

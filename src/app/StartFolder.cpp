@@ -4,9 +4,11 @@
 
 #include <QFileInfo>
 
-void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder)
+void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder, const std::atomic<bool> *stop)
 {
     for (const QString &name : FolderEntryNames(folder)) {
+        if (stop && stop->load())
+            return;
         const QString path = folder + u'/' + name;
         const QFileInfo info(path);
         if (info.isDir()) {
@@ -14,7 +16,7 @@ void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder)
             if (info.isSymLink())
                 continue;
             if (removablePhotoFolder.isEmpty())
-                FindFirstPhotoFolder(path, removablePhotoFolder);
+                FindFirstPhotoFolder(path, removablePhotoFolder, stop);
         } else if (IsPhotoFile(path)) {
             removablePhotoFolder = folder;
             return;
@@ -22,11 +24,11 @@ void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder)
     }
 }
 
-QString FindRemovablePhotoFolder(const QStringList &drives)
+QString FindRemovablePhotoFolder(const QStringList &drives, const std::atomic<bool> *stop)
 {
     QString removablePhotoFolder;
     for (const QString &drive : drives) {
-        FindFirstPhotoFolder(drive, removablePhotoFolder);
+        FindFirstPhotoFolder(drive, removablePhotoFolder, stop);
         if (!removablePhotoFolder.isEmpty())
             break;
     }

@@ -95,6 +95,14 @@ private slots:
         QCOMPARE(TreePathForRemovableFolder(e.filePath("DCIM"), {e.path()}), e.filePath("DCIM"));
     }
 
+    void stoppedSearchEndsAtOnce()
+    {
+        QTemporaryDir card;
+        make(card.path(), {"DCIM/1.jpg"});
+        const std::atomic<bool> stop{true};
+        QCOMPARE(FindRemovablePhotoFolder({card.path()}, &stop), QString());
+    }
+
     void linkedFoldersAreNotFollowed()
     {
         QTemporaryDir card;
