@@ -1,5 +1,6 @@
-// How much the file-manager order costs on a big folder, as ratios against a plain
-// code-point sort of the same names measured in the same run.
+// How much the file-manager order costs on a big folder: sorting by precomputed collation
+// keys against collating on every comparison (the baseline), with a plain code-point sort of
+// the same names, measured in the same run, for scale.
 #include "platform/PhotoFiles.h"
 
 #include <QCollator>
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
+    double oursMs = 0, baselineMs = 0;
     for (int count : {1000, 20000}) {
         const QStringList names = cameraNames(count);
         const qint64 plain = bestOf(5, names, [](QStringList &n) { n.sort(); });
@@ -55,6 +57,12 @@ int main(int argc, char *argv[])
         });
         out << count << " names: file-manager order (sort keys) " << double(keyed) / double(plain)
             << "x a plain sort; collator per comparison " << double(direct) / double(plain) << "x\n";
+        oursMs = double(keyed) / 1e6;
+        baselineMs = double(direct) / 1e6;
     }
+    out << QStringLiteral("RESULT folder-order ours=%1ms baseline=%2ms ratio=%3\n")
+               .arg(oursMs, 0, 'f', 2)
+               .arg(baselineMs, 0, 'f', 2)
+               .arg(baselineMs / oursMs, 0, 'f', 2);
     return 0;
 }
