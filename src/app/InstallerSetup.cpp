@@ -1,7 +1,7 @@
 #include "app/InstallerSetup.h"
 
 #include "app/RecentFolders.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "app/MainFrame.h"
 #include "app/RecentFolders.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 #include "app/StartFolder.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"

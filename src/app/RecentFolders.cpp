@@ -1,6 +1,6 @@
 #include "app/RecentFolders.h"
 
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <QDir>
 #include <QStorageInfo>

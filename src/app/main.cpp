@@ -1,5 +1,5 @@
 #include "app/QuillmereNewClientApp.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 #include "platform/Prompts.h"
 
 #include <QApplication>

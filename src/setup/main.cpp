@@ -2,7 +2,7 @@
 // service's address and the installed version) into the user's settings, and creates the
 // program's data folder.
 #include "app/InstallerSetup.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "app/AutostartEntry.h"
 #include "app/InstallerSetup.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include "support/TestFiles.h"
 

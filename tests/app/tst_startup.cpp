@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
 #include "app/QuillmereNewClientApp.h"
-#include "app/SettingsStore.h"
+#include "platform/SettingsStore.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "support/RecordingPrompts.h"
