@@ -14,6 +14,10 @@ int main(int argc, char *argv[])
 
     SettingsStore store;
     Prompts prompts;
+    // Headless runs (scripts, CI, a person trying the program over ssh) read the boxes on
+    // standard error instead of waiting for a click that never comes.
+    if (qgetenv("QUILLMERE_PROMPTS") == "stderr")
+        prompts.setHandler(Prompts::stderrHandler());
     AppServices services;
     services.store = &store;
     services.prompts = &prompts;

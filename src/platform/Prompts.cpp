@@ -7,6 +7,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <cstdio>
+
 namespace {
 
 QMessageBox::StandardButton toStandard(PromptAnswer answer)
@@ -111,6 +113,34 @@ void Prompts::tell(const QString &text, const QString &caption, PromptIcon icon,
     ask(p);
 }
 
+PromptAnswer Prompts::defaultAnswerOf(const Prompt &prompt)
+{
+    return prompt.defaultAnswer == PromptAnswer::None ? firstAnswer(prompt.buttons) : prompt.defaultAnswer;
+}
+
+QString Prompts::promptLine(const Prompt &prompt)
+{
+    QString text = prompt.text;
+    text.replace(u'\n', QStringLiteral("\\n"));
+    return QStringLiteral("PROMPT ") + prompt.caption + QStringLiteral(": ") + text;
+}
+
+Prompts::Handler Prompts::lineHandler(std::function<void(const QString &line)> writeLine)
+{
+    return [writeLine = std::move(writeLine)](const Prompt &prompt) {
+        writeLine(promptLine(prompt));
+        return defaultAnswerOf(prompt);
+    };
+}
+
+Prompts::Handler Prompts::stderrHandler()
+{
+    return lineHandler([](const QString &line) {
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+    });
+}
+
 PromptAnswer Prompts::askOnThisThread(const Prompt &prompt)
 {
     Handler handler;
@@ -128,8 +158,7 @@ PromptAnswer Prompts::showMessageBox(const Prompt &prompt)
     const QList<PromptAnswer> answers = answersOf(prompt.buttons);
     for (PromptAnswer a : answers)
         box.addButton(toStandard(a));
-    const PromptAnswer def = prompt.defaultAnswer == PromptAnswer::None ? answers.front() : prompt.defaultAnswer;
-    box.setDefaultButton(toStandard(def));
+    box.setDefaultButton(toStandard(defaultAnswerOf(prompt)));
     box.setEscapeButton(toStandard(escapeAnswer(prompt.buttons)));
     return fromStandard(box.exec());
 }

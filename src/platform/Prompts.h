@@ -45,6 +45,14 @@ public:
     // The real message box, in the program's dialog colours. UI thread only.
     static PromptAnswer showMessageBox(const Prompt &prompt);
 
+    // For running without a screen: each box becomes the line "PROMPT <caption>: <text>"
+    // (line breaks written as \n) handed to writeLine, and is answered with its default button.
+    static Handler lineHandler(std::function<void(const QString &line)> writeLine);
+    // lineHandler writing to standard error; chosen by QUILLMERE_PROMPTS=stderr.
+    static Handler stderrHandler();
+    static QString promptLine(const Prompt &prompt);
+    static PromptAnswer defaultAnswerOf(const Prompt &prompt);
+
 private:
     PromptAnswer askOnThisThread(const Prompt &prompt);
 

@@ -27,16 +27,21 @@ class TestProgram : public QObject
         return env;
     }
 
-    int runToEnd(const QString &program, const QStringList &args, int timeoutMs = 20000) const
+    int runToEnd(const QString &program, const QStringList &args, QByteArray *err = nullptr) const
     {
+        const int timeoutMs = 20000;
         QProcess p;
-        p.setProcessEnvironment(environment());
+        QProcessEnvironment env = environment();
+        env.insert("QUILLMERE_PROMPTS", "stderr");
+        p.setProcessEnvironment(env);
         p.start(program, args);
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
             p.waitForFinished();
             return -1;
         }
+        if (err)
+            *err = p.readAllStandardError();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     }
 
@@ -47,6 +52,16 @@ private slots:
         for (const char *sub : {"config", "data", "run", "tmp"})
             QVERIFY(QDir(home_.path()).mkdir(sub));
         QFile::setPermissions(home_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void missingSettingsAreReportedAndEndTheProgram()
+    {
+        QByteArray err;
+        const int code = runToEnd(QUILLMERE_PROGRAM, {}, &err);
+        QVERIFY(code > 0);
+        QVERIFY2(err.contains("PROMPT Quillmere: Missing Quillmere settings in the registry.\\nPlease reinstall "
+                              "Quillmere.\n"),
+                 err.constData());
     }
 
     void setupWritesTheUsersStore()
@@ -91,8 +106,12 @@ private slots:
         QVERIFY(started.open(QIODevice::ReadOnly));
         QCOMPARE(started.readAll().trimmed(), home_.filePath("data/Quillmere").toUtf8());
 
-        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {}), 0);
-        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {"/some/photo.jpg"}), 0);
+        // The later copies end at once and silently, whatever they were given.
+        QByteArray err;
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {}, &err), 0);
+        QVERIFY2(!err.contains("PROMPT"), err.constData());
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {"/some/photo.jpg"}, &err), 0);
+        QVERIFY2(!err.contains("PROMPT"), err.constData());
         QCOMPARE(first.state(), QProcess::Running);
 
         first.terminate();

@@ -35,6 +35,32 @@ private slots:
         QCOMPARE(seen[0].defaultAnswer, PromptAnswer::Ignore);
     }
 
+    void headlessLinesAreAnsweredWithTheDefault_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("defaultAnswer");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok") << int(PromptButtons::Ok) << int(PromptAnswer::None) << int(PromptAnswer::Ok);
+        QTest::newRow("first of yes/no") << int(PromptButtons::YesNo) << int(PromptAnswer::None) << int(PromptAnswer::Yes);
+        QTest::newRow("chosen default") << int(PromptButtons::AbortRetryIgnore) << int(PromptAnswer::Ignore)
+                                        << int(PromptAnswer::Ignore);
+    }
+    void headlessLinesAreAnsweredWithTheDefault()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, defaultAnswer);
+        QFETCH(int, answer);
+        QStringList lines;
+        Prompts prompts(Prompts::lineHandler([&](const QString &line) { lines << line; }));
+        Prompt p;
+        p.text = "Missing Quillmere settings in the registry.\nPlease reinstall Quillmere.";
+        p.caption = "Quillmere";
+        p.buttons = PromptButtons(buttons);
+        p.defaultAnswer = PromptAnswer(defaultAnswer);
+        QCOMPARE(int(prompts.ask(p)), answer);
+        QCOMPARE(lines, QStringList{"PROMPT Quillmere: Missing Quillmere settings in the registry.\\nPlease reinstall Quillmere."});
+    }
+
     void workerQuestionIsAskedOnTheUiThread()
     {
         QThread *asked = nullptr;
