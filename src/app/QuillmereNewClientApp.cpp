@@ -6,6 +6,7 @@
 #include "app/StartFolder.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "upload/UploadRecord.h"
 #include "platform/DialogColours.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/Prompts.h"
@@ -100,6 +101,11 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
     frame_->SetRecentFolders(recent_);
+    frame_->GetPhotoList()->SetUploadedLookup([record = UploadRecord(settings.executablePath)](const QStringList &paths) {
+        PathDates uploaded;
+        record.FindUploadedFiles(paths, uploaded);
+        return uploaded;
+    });
     connect(frame_.get(), &CMainFrame::recentFolderChosen, this, &CQuillmereNewClientApp::OpenRecentFolder);
     connect(frame_->GetPhotoList(), &CThumbsView::folderRead, this, [this](const QString &folder, int photos) {
         if (photos > 0)

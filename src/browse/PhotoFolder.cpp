@@ -2,20 +2,23 @@
 
 #include "platform/PhotoFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
 
-QStringList ListPhotoFiles(const QString &folder)
+QString FolderPrefix(const QString &folder)
 {
-    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
-    SortLikeFileManager(names);
-    QString base = folder;
-    if (!base.endsWith(u'/'))
-        base += u'/';
+    QString prefix = folder;
+    while (prefix.endsWith(u'/'))
+        prefix.chop(1);
+    return prefix + u'/';
+}
+
+QStringList ScanFolder(const QString &folder)
+{
+    const QString prefix = FolderPrefix(folder);
     QStringList photos;
-    for (const QString &name : std::as_const(names)) {
-        if (name.size() > 2 && IsPhotoFile(name))
-            photos << base + name;
+    for (const QString &name : FolderEntryNames(folder)) {
+        if (name.size() > 2 && IsPhotoFile(name) && QFileInfo::exists(prefix + name))
+            photos << prefix + name;
     }
     return photos;
 }
