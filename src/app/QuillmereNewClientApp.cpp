@@ -4,6 +4,7 @@
 #include "app/RecentFolders.h"
 #include "platform/SettingsStore.h"
 #include "app/StartFolder.h"
+#include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "upload/UploadRecord.h"
@@ -16,6 +17,7 @@
 
 #include <QFileInfo>
 #include <QImageReader>
+#include <QStatusBar>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
@@ -106,6 +108,9 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
         record.FindUploadedFiles(paths, uploaded);
         return uploaded;
     });
+    connect(frame_->GetPhotoList(), &CThumbsView::showPhoto, frame_->GetImageView(), &CQuillmereNewClientView::SetFile);
+    connect(frame_->GetPhotoList(), &CThumbsView::statusMessage, frame_.get(),
+            [frame = frame_.get()](const QString &text) { frame->statusBar()->showMessage(text); });
     connect(frame_.get(), &CMainFrame::recentFolderChosen, this, &CQuillmereNewClientApp::OpenRecentFolder);
     connect(frame_->GetPhotoList(), &CThumbsView::folderRead, this, [this](const QString &folder, int photos) {
         if (photos > 0)
