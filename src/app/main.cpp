@@ -1,11 +1,19 @@
 #include "app/QuillmereNewClientApp.h"
 #include "platform/SettingsStore.h"
 #include "platform/Prompts.h"
+#include "photo/PhotoReport.h"
 
 #include <QApplication>
 
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // The report needs no window, no settings and no running copy: answer before any of
+    // them is touched.
+    if (argc >= 2 && std::strcmp(argv[1], "--photo-info") == 0)
+        return RunPhotoInfoCommand(argc - 2, argv + 2, stdout, stderr);
+
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
