@@ -1,17 +1,33 @@
 #include "app/MainFrame.h"
 
 #include "app/RecentFolders.h"
+#include "app/ThinSplitter.h"
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
-#include <QSplitter>
+#include <QPainter>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
+
 // The tree, the list and their pane backgrounds are grey with white text.
-void makeGrey(QWidget *w)
+void MakeGrey(QWidget *w)
 {
     QPalette p = w->palette();
     for (auto role : {QPalette::Base, QPalette::Window})
@@ -21,47 +37,201 @@ void makeGrey(QWidget *w)
     w->setPalette(p);
     w->setAutoFillBackground(true);
 }
+
+// A 40 x 28 button picture: the command's short label on a light face. The disabled look is
+// derived from it by the style.
+QIcon ToolbarIcon(const char *label)
+{
+    QPixmap pm(40, 28);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(90, 90, 90));
+    p.setBrush(QColor(236, 236, 236));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 37, 25), 4, 4);
+    QFont f = QApplication::font();
+    const QString text = QString::fromUtf8(label);
+    f.setPixelSize(text.size() > 4 ? 9 : (text.size() > 2 ? 11 : 14));
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(QColor(30, 50, 110));
+    p.drawText(QRect(0, 0, 40, 28), Qt::AlignCenter, text);
+    p.end();
+    return QIcon(pm);
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
-    : QMainWindow(parent), tree_(new CShellTree(prompts)), list_(new CThumbsView), view_(new CQuillmereNewClientView)
+    : QMainWindow(parent), prompts_(prompts), tree_(new CShellTree(prompts)), list_(new CThumbsView),
+      view_(new CQuillmereNewClientView)
 {
     setWindowTitle(QStringLiteral("Quillmere"));
     setObjectName(QStringLiteral("MainFrame"));
     resize(1000, 700);
 
-    makeGrey(tree_);
-    makeGrey(list_);
+    MakeGrey(tree_);
+    MakeGrey(list_);
 
-    auto *left = new QSplitter(Qt::Vertical);
-    left->addWidget(tree_);
-    left->addWidget(list_);
-    left->setSizes({180, 520});
-    auto *outer = new QSplitter(Qt::Horizontal);
-    outer->addWidget(left);
-    outer->addWidget(view_);
-    outer->setSizes({320, 680});
-    setCentralWidget(outer);
+    outer_ = new CThinSplitterWnd(1, 2);
+    outer_->setObjectName(QStringLiteral("OuterSplitter"));
+    outer_->SetColumnInfo(0, 320, 100);
+    inner_ = new CThinSplitterWnd(2, 1);
+    inner_->setObjectName(QStringLiteral("InnerSplitter"));
+    inner_->SetRowInfo(0, 180, 0);
+    inner_->SetPane(0, 0, tree_);
+    inner_->SetPane(1, 0, list_);
+    outer_->SetPane(0, 0, inner_);
+    outer_->SetPane(0, 1, view_);
+    setCentralWidget(outer_);
 
     connect(tree_, &CShellTree::folderSelected, list_, &CThumbsView::ShowFolder);
 
+    buildActions();
     buildMenus();
-    // The message pane reads "Ready" whenever no prompt or message stands in it.
-    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
-        if (message.isEmpty())
-            statusBar()->showMessage(QStringLiteral("Ready"));
+    buildToolbar();
+    buildStatusBar();
+
+    // F6 and Shift+F6 walk the three panes.
+    auto *next = new QShortcut(QKeySequence(Qt::Key_F6), this);
+    connect(next, &QShortcut::activated, this, [this] { focusPane(+1); });
+    auto *prev = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this);
+    connect(prev, &QShortcut::activated, this, [this] { focusPane(-1); });
+
+    // Command states follow every change they read; the timer is the idle-time safety net
+    // for changes that send no signal.
+    connect(view_, &CQuillmereNewClientView::stateChanged, this, &CMainFrame::scheduleUpdate);
+    connect(view_, &CQuillmereNewClientView::statusMessage, this, [this](const QString &text) {
+        statusBar()->showMessage(text);
     });
-    statusBar()->showMessage(QStringLiteral("Ready"));
+    connect(list_, &CThumbsView::pageChanged, this, &CMainFrame::scheduleUpdate);
+    connect(list_, &CThumbsView::workerFinished, this, &CMainFrame::scheduleUpdate);
+    connect(list_, &CThumbsView::folderRead, this, &CMainFrame::scheduleUpdate);
+    idleUpdate_.setInterval(250);
+    connect(&idleUpdate_, &QTimer::timeout, this, &CMainFrame::UpdateCommandUi);
+    idleUpdate_.start();
+    UpdateCommandUi();
+}
+
+void CMainFrame::buildActions()
+{
+    auto *levels = new QActionGroup(this);
+    levels->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (const FrameCommandInfo &info : FrameCommandTable()) {
+        const QString text = info.text ? QString::fromUtf8(info.text) : CommandTip(info.id);
+        auto *a = new QAction(text, this);
+        a->setStatusTip(CommandPrompt(info.id));
+        a->setToolTip(CommandTip(info.id));
+        if (info.toolbarLabel)
+            a->setIcon(ToolbarIcon(info.toolbarLabel));
+        a->setIconVisibleInMenu(false);
+        switch (info.id) {
+        case FrameCommand::Zoom25:
+        case FrameCommand::Zoom50:
+        case FrameCommand::Zoom100:
+        case FrameCommand::Zoom200:
+            a->setCheckable(true);
+            levels->addAction(a);
+            break;
+        case FrameCommand::ShrinkToFit:
+        case FrameCommand::Toolbar:
+        case FrameCommand::StatusBar:
+            a->setCheckable(true);
+            break;
+        default:
+            break;
+        }
+        // A checkable action toggles itself when clicked; the state is the rules' to set, so
+        // put it back before acting.
+        connect(a, &QAction::triggered, this, [this, id = info.id] {
+            UpdateCommandUi();
+            onTriggered(id);
+        });
+        actions_[size_t(info.id)] = a;
+    }
+    action(FrameCommand::SaveAs)->setShortcut(QKeySequence::Save);
 }
 
 void CMainFrame::buildMenus()
 {
-    fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
-    exitSeparator_ = fileMenu_->addSeparator();
-    QAction *exit = fileMenu_->addAction(QStringLiteral("E&xit"));
-    exit->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMap<QString, QMenu *> menus;
+    auto menuFor = [&](const QString &path) {
+        const QStringList parts = path.split(QLatin1Char('/'));
+        QString key;
+        QMenu *parent = nullptr;
+        for (const QString &part : parts) {
+            key += QLatin1Char('/') + part;
+            if (!menus.contains(key))
+                menus[key] = parent ? parent->addMenu(part) : menuBar()->addMenu(part);
+            parent = menus[key];
+        }
+        return parent;
+    };
+    // The top menus in their order, before any entry places them.
+    for (const char *top : {"&File", "&View", "&Upload", "&Buy Prints", "&Image", "&Page", "&Settings", "&Help"})
+        menuFor(QString::fromUtf8(top));
+    menuFor(QStringLiteral("&Image/Zoom"));
+    menuFor(QStringLiteral("&Image/Rotate"));
+
+    for (const FrameCommandInfo &info : FrameCommandTable()) {
+        if (!info.menu)
+            continue;
+        QMenu *menu = menuFor(QString::fromUtf8(info.menu));
+        if (info.id == FrameCommand::Exit) {
+            menu->addSeparator(); // the recent folders go between the two separators
+            exitSeparator_ = menu->addSeparator();
+            fileMenu_ = menu;
+        }
+        if (info.id == FrameCommand::Zoom25 || info.id == FrameCommand::ShrinkToFit)
+            menu->addSeparator();
+        if (info.id == FrameCommand::SlideShow)
+            menu->addSeparator();
+        if (info.id == FrameCommand::About)
+            menu->addSeparator();
+        menu->addAction(action(info.id));
+    }
     SetRecentFolders({});
+}
+
+void CMainFrame::buildToolbar()
+{
+    toolbar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolbar_->setObjectName(QStringLiteral("Toolbar"));
+    toolbar_->setIconSize(QSize(40, 28));
+    toolbar_->setMovable(true);
+    toolbar_->setFloatable(true);
+    toolbar_->setContentsMargins(0, 0, 0, 0);
+    for (const ToolbarSlot &slot : ToolbarLayout()) {
+        if (slot.separator)
+            toolbar_->addSeparator();
+        else
+            toolbar_->addAction(action(slot.command));
+    }
+    connect(toolbar_, &QToolBar::visibilityChanged, this, &CMainFrame::scheduleUpdate);
+}
+
+void CMainFrame::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    const auto templates = StatusPaneTemplates();
+    const char *names[] = {"Page", "Folder", "Image", "Original size", "Zoom", "Current size"};
+    for (size_t i = 0; i < panes_.size(); ++i) {
+        auto *pane = new QLabel(bar);
+        pane->setFrameShape(QFrame::Panel);
+        pane->setFrameShadow(QFrame::Sunken);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(templates[i]) + 6);
+        pane->setAccessibleName(QString::fromLatin1(names[i]));
+        bar->addPermanentWidget(pane);
+        panes_[i] = pane;
+    }
+    // The message pane reads "Ready" whenever no prompt or message stands in it.
+    connect(bar, &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty())
+            statusBar()->showMessage(QStringLiteral("Ready"));
+        statusBar()->setAccessibleDescription(statusBar()->currentMessage());
+    });
+    bar->showMessage(QStringLiteral("Ready"));
 }
 
 void CMainFrame::SetRecentFolders(const QStringList &folders)
@@ -69,13 +239,13 @@ void CMainFrame::SetRecentFolders(const QStringList &folders)
     qDeleteAll(recentActions_);
     recentActions_.clear();
     for (const RecentMenuEntry &entry : RecentMenuEntries(folders)) {
-        auto *action = new QAction(entry.text, fileMenu_);
-        action->setStatusTip(entry.prompt);
-        action->setEnabled(entry.enabled);
+        auto *a = new QAction(entry.text, fileMenu_);
+        a->setStatusTip(entry.prompt);
+        a->setEnabled(entry.enabled);
         if (entry.index > 0)
-            connect(action, &QAction::triggered, this, [this, n = entry.index] { emit recentFolderChosen(n); });
-        fileMenu_->insertAction(exitSeparator_, action);
-        recentActions_ << action;
+            connect(a, &QAction::triggered, this, [this, n = entry.index] { emit recentFolderChosen(n); });
+        fileMenu_->insertAction(exitSeparator_, a);
+        recentActions_ << a;
     }
 }
 
@@ -84,4 +254,150 @@ void CMainFrame::BringToFront()
     showMaximized();
     raise();
     activateWindow();
+}
+
+FrameSnapshot CMainFrame::snapshot() const
+{
+    FrameSnapshot s;
+    s.imagePath = view_->path();
+    s.photoSize = view_->photoSize();
+    s.displaySize = view_->displaySize();
+    s.currentZoom = view_->currentZoom();
+    s.fitMode = view_->isFitMode();
+    s.listFolder = list_->currentFolder();
+    s.pageIndex = list_->pageIndex();
+    s.pageCount = list_->GetPageCount();
+    s.thumbnailWorkerRunning = list_->IsWorkerRunning();
+    s.listPhotoCount = int(list_->photos().size());
+    s.toolbarShown = toolbar_ && toolbar_->isVisibleTo(this);
+    s.statusBarShown = statusBar()->isVisibleTo(this);
+    return s;
+}
+
+void CMainFrame::scheduleUpdate()
+{
+    if (updateQueued_)
+        return;
+    updateQueued_ = true;
+    QTimer::singleShot(0, this, &CMainFrame::UpdateCommandUi);
+}
+
+void CMainFrame::UpdateCommandUi()
+{
+    updateQueued_ = false;
+    const FrameSnapshot s = snapshot();
+    const CommandStates states = ComputeCommandStates(s);
+    for (int i = 0; i < kFrameCommandCount; ++i) {
+        QAction *a = actions_[size_t(i)];
+        a->setEnabled(states[size_t(i)].enabled);
+        if (a->isCheckable())
+            a->setChecked(states[size_t(i)].checked);
+    }
+    const StatusTexts t = ComputeStatusTexts(s);
+    const QString texts[] = {t.page, t.folder, t.image, t.originalSize, t.zoom, t.currentSize};
+    for (size_t i = 0; i < panes_.size(); ++i) {
+        if (panes_[i]->text() != texts[i]) {
+            panes_[i]->setText(texts[i]);
+            panes_[i]->setAccessibleDescription(texts[i]);
+        }
+    }
+}
+
+void CMainFrame::Execute(FrameCommand id)
+{
+    UpdateCommandUi();
+    if (action(id)->isEnabled())
+        onTriggered(id);
+}
+
+void CMainFrame::onTriggered(FrameCommand id)
+{
+    using C = FrameCommand;
+    switch (id) {
+    case C::SaveAs: saveAs(); break;
+    case C::Exit: close(); break;
+    case C::Toolbar: toolbar_->setVisible(!toolbar_->isVisibleTo(this)); break;
+    case C::StatusBar: statusBar()->setVisible(!statusBar()->isVisibleTo(this)); break;
+    case C::ZoomIn: view_->StepZoom(true); break;
+    case C::ZoomOut: view_->StepZoom(false); break;
+    case C::Zoom25: view_->SetZoom(25); break;
+    case C::Zoom50: view_->SetZoom(50); break;
+    case C::Zoom100: view_->SetZoom(100); break;
+    case C::Zoom200: view_->SetZoom(200); break;
+    case C::ShrinkToFit: view_->SetZoom(0); break;
+    case C::RotateLeft: view_->Rotate(-1); break;
+    case C::RotateRight: view_->Rotate(+1); break;
+    // Paging while the page's tiles are being made would mix two pages.
+    case C::NextPage: if (!list_->IsWorkerRunning()) list_->NextPage(); break;
+    case C::PrevPage: if (!list_->IsWorkerRunning()) list_->PrevPage(); break;
+    case C::FirstPage: if (!list_->IsWorkerRunning()) list_->FirstPage(); break;
+    case C::LastPage: if (!list_->IsWorkerRunning()) list_->LastPage(); break;
+    case C::About: showAbout(); break;
+    case C::WebSite: openWebSite(); break;
+    default: emit commandRequested(id); break;
+    }
+    scheduleUpdate();
+}
+
+void CMainFrame::saveAs()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Select Path and Filename To Save As:"), view_->path(),
+        QStringLiteral("Image Files(*.jpg *.jpeg *.tiff);;All Files(*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!view_->SaveDisplayedImage(path, &error))
+        statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
+    list_->AddOrReplacePhoto(path);
+}
+
+void CMainFrame::showAbout()
+{
+    QDialog box(this);
+    box.setObjectName(QStringLiteral("AboutBox"));
+    box.setWindowTitle(QStringLiteral("About Quillmere"));
+    auto *icon = new QLabel;
+    icon->setPixmap(windowIcon().isNull() ? style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32)
+                                          : windowIcon().pixmap(32));
+    auto *lines = new QVBoxLayout;
+    lines->addWidget(new QLabel(QStringLiteral("Quillmere Version 3.25")));
+    lines->addWidget(new QLabel(QStringLiteral("Browse your photos and upload them to your albums.")));
+    auto *row = new QHBoxLayout;
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addLayout(lines);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    auto *layout = new QVBoxLayout(&box);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    box.exec();
+}
+
+void CMainFrame::openWebSite()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebSite)));
+    QApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::focusPane(int step)
+{
+    QWidget *panes[] = {tree_, list_, view_};
+    int at = -1;
+    for (int i = 0; i < 3; ++i)
+        if (panes[i]->isAncestorOf(focusWidget()) || panes[i] == focusWidget())
+            at = i;
+    const int next = at < 0 ? 0 : (at + step + 3) % 3;
+    panes[next]->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::closeEvent(QCloseEvent *event)
+{
+    // A picture still being prepared keeps the window open; the user asks again.
+    if (view_->IsWorkerRunning()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

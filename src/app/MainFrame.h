@@ -1,25 +1,40 @@
 #pragma once
 
+#include "app/FrameCommands.h"
+
 #include <QMainWindow>
 #include <QStringList>
+#include <QTimer>
+
+#include <array>
 
 class CQuillmereNewClientView;
 class CShellTree;
+class CThinSplitterWnd;
 class CThumbsView;
 class Prompts;
+class QAction;
+class QLabel;
 class QMenu;
+class QToolBar;
 
-// The program's only top-level window: the folder tree above the photo list on the left,
-// the image view on the right, and the File menu.
+// The program's only top-level window: the folder tree above the photo list on the left, the
+// image view on the right, the menus and toolbar built from the command table, and the status
+// bar with its six panes. It is a switchboard: commands go to the pane or service that carries
+// them out; those not carried out here are announced through `commandRequested`.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
 public:
+    static constexpr const char *kWebSite = "https://quillmere.example/";
+
     explicit CMainFrame(Prompts &prompts, QWidget *parent = nullptr);
 
     CShellTree *GetFolderTree() const { return tree_; }
     CThumbsView *GetPhotoList() const { return list_; }
     CQuillmereNewClientView *GetImageView() const { return view_; }
+    CThinSplitterWnd *outerSplitter() const { return outer_; }
+    CThinSplitterWnd *innerSplitter() const { return inner_; }
 
     // Rebuilds the recent-folder entries of the File menu.
     void SetRecentFolders(const QStringList &folders);
@@ -27,16 +42,47 @@ public:
     // Foreground, on top, maximized: how a second start of the program finds this window.
     void BringToFront();
 
+    QAction *action(FrameCommand id) const { return actions_[size_t(id)]; }
+    // Carries out a command as its menu entry would (nothing when it is disabled).
+    void Execute(FrameCommand id);
+    FrameSnapshot snapshot() const;
+    // Recomputes every command state and status pane from the current state.
+    void UpdateCommandUi();
+    QLabel *statusPane(int index) const { return panes_[size_t(index)]; }
+    QToolBar *toolbar() const { return toolbar_; }
+
 signals:
     void recentFolderChosen(int index);
+    // A command whose work lives outside the frame (slideshow, upload, buy, settings, update).
+    void commandRequested(FrameCommand id);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void buildActions();
     void buildMenus();
+    void buildToolbar();
+    void buildStatusBar();
+    void onTriggered(FrameCommand id);
+    void saveAs();
+    void showAbout();
+    void openWebSite();
+    void focusPane(int step);
+    void scheduleUpdate();
 
+    Prompts &prompts_;
     CShellTree *tree_;
     CThumbsView *list_;
     CQuillmereNewClientView *view_;
+    CThinSplitterWnd *outer_ = nullptr;
+    CThinSplitterWnd *inner_ = nullptr;
+    QToolBar *toolbar_ = nullptr;
+    std::array<QAction *, kFrameCommandCount> actions_{};
+    std::array<QLabel *, 6> panes_{};
     QMenu *fileMenu_ = nullptr;
     QAction *exitSeparator_ = nullptr;
     QList<QAction *> recentActions_;
+    QTimer idleUpdate_;
+    bool updateQueued_ = false;
 };

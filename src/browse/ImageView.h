@@ -1,19 +1,87 @@
 #pragma once
 
-#include <QLabel>
-#include <QString>
+#include "photo/PhotoImage.h"
 
-// The image view pane. For now it names the photo it would show; the render worker and the
-// zoomed, turned picture take its place without changing this interface.
-class CQuillmereNewClientView : public QLabel
+#include <QAbstractScrollArea>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+#include <QThreadPool>
+
+// The large pane that shows one photo fitted or zoomed and turned. Decoding and scaling run
+// on render workers; their results come back to the UI thread numbered, and only the newest
+// request's result is ever shown.
+class CQuillmereNewClientView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
+    static constexpr int kZoomStep = 5;
+
     explicit CQuillmereNewClientView(QWidget *parent = nullptr);
+    ~CQuillmereNewClientView() override;
 
     void SetFile(const QString &path);
-    QString path() const { return path_; }
+    void SetZoom(int percent); // 0 = shrink to fit
+    void StepZoom(bool in);
+    void Rotate(int direction); // -1 left, +1 right
+    void ApplyRotation(int direction);
+    bool SaveDisplayedImage(const QString &path, QString *error = nullptr) const;
+
+    QString path() const { return filePath_; }
+    QSize photoSize() const;
+    QSize displaySize() const;
+    int currentZoom() const { return currentZoom_; }
+    int zoomRequest() const { return zoomRequest_; }
+    bool isFitMode() const { return zoomRequest_ == 0; }
+    int rotationSteps() const { return rotationSteps_; }
+    bool hasPicture() const { return !displayBitmap_.isNull(); }
+    bool IsWorkerRunning() const { return runningWorkers_ > 0; }
+    // Decodes so far, for tests that check zoom steps reuse the decoded photo.
+    int decodeCount() const { return cache_.decodeCount(); }
+
+    // The text drawn in place of a picture; empty while one is shown.
+    QString placeholderText() const;
+
+signals:
+    void statusMessage(const QString &text);
+    // Anything the frame's commands and panes read has changed.
+    void stateChanged();
+    void renderFinished();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
-    QString path_;
+    void startWorker();
+    void deliver(quint64 serial, const RenderResult &result);
+    void updateScrollRange();
+    void updateCursor();
+    bool pictureExceedsClient() const;
+    void lineStep(Qt::Orientation orientation, int direction);
+
+    QPoint panAnchor_;
+    int displayWidth_ = 0;
+    int displayHeight_ = 0;
+    int rotationSteps_ = 0;
+    QPixmap displayBitmap_;
+    int zoomRequest_ = 0;
+    int currentZoom_ = 0;
+    int photoWidth_ = 0;
+    int photoHeight_ = 0;
+    QString filePath_;
+
+    int runningWorkers_ = 0;
+    quint64 lastSerial_ = 0;     // the newest request started
+    quint64 fileSerial_ = 0;     // the first request for the photo now set
+    quint64 appliedSerial_ = 0;  // the request whose result is shown
+    QString lastPlaceholder_;
+    DecodedPhotoCache cache_;
+    QThreadPool pool_;
 };

@@ -88,12 +88,18 @@ struct Start {
 
 QStringList recentMenuTexts(CMainFrame *frame)
 {
+    // The recent folders stand between the first two separators of the File menu.
     QStringList texts;
     QMenu *file = frame->menuBar()->actions().first()->menu();
+    int separators = 0;
     for (QAction *a : file->actions()) {
-        if (a->isSeparator())
-            break;
-        texts << a->text();
+        if (a->isSeparator()) {
+            if (++separators == 2)
+                break;
+            continue;
+        }
+        if (separators == 1)
+            texts << a->text();
     }
     return texts;
 }

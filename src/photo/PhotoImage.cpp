@@ -1,0 +1,263 @@
+#include "photo/PhotoImage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMutexLocker>
+#include <QPainter>
+
+#include <climits>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+int Truncate(double v)
+{
+    if (!(v > double(INT_MIN)))
+        return v != v ? 0 : INT_MIN;
+    if (v >= double(INT_MAX))
+        return INT_MAX;
+    return int(v);
+}
+
+// A size whose request the JPEG reader meets by decoding at 1/denominator scale (it picks the
+// scale from the whole ratio of the sizes, so the size must not round up).
+QSize JpegScaledSize(QSize stored, int denominator)
+{
+    return QSize(stored.width() / denominator, stored.height() / denominator);
+}
+
+void RaiseAllocationLimit()
+{
+    static std::once_flag once;
+    // 100-megapixel photos decode to 400 MB of pixels; Qt refuses anything over 128 MB by
+    // default.
+    std::call_once(once, [] { QImageReader::setAllocationLimit(1024); });
+}
+
+QImage OverBlack(QImage image)
+{
+    if (!image.hasAlphaChannel())
+        return image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    QImage out(image.size(), QImage::Format_RGB32);
+    out.setDotsPerMeterX(image.dotsPerMeterX());
+    out.setDotsPerMeterY(image.dotsPerMeterY());
+    out.fill(Qt::black);
+    QPainter p(&out);
+    p.drawImage(0, 0, image);
+    return out;
+}
+
+} // namespace
+
+DisplaySize ComputeDisplaySize(int zoomRequest, int photoWidth, int photoHeight, int clientWidth, int clientHeight)
+{
+    DisplaySize d;
+    const double W = photoWidth, H = photoHeight;
+    if (zoomRequest != 0) {
+        d.zoom = zoomRequest;
+        const double factor = zoomRequest * double(0.01f);
+        d.width = Truncate(W * factor);
+        d.height = Truncate(H * factor);
+        return d;
+    }
+    if (photoWidth <= 0 || photoHeight <= 0) {
+        d.zoom = 100;
+        return d;
+    }
+    const double cw = clientWidth, ch = clientHeight;
+    double r;
+    if (W > H) {
+        r = cw / W;
+        const int off = r > 1.0 ? (clientHeight - photoHeight) / 2 : Truncate((ch - H * r) * 0.5);
+        if (off < 0)
+            r = ch / H;
+    } else {
+        r = ch / H;
+        const int off = r > 1.0 ? (clientWidth - photoWidth) / 2 : Truncate((cw - W * r) * 0.5);
+        if (off < 0)
+            r = cw / W;
+    }
+    if (r > 1.0) {
+        d.zoom = 100;
+        d.width = photoWidth;
+        d.height = photoHeight;
+    } else {
+        d.zoom = Truncate(r * 100);
+        d.width = Truncate(W * r);
+        d.height = Truncate(H * r);
+    }
+    return d;
+}
+
+int QuarterTurnsFor(int rotationSteps)
+{
+    const int s = rotationSteps % 4; // -3..3, the sign of rotationSteps
+    return s < 0 ? s + 4 : s;
+}
+
+QImage TurnImage(const QImage &image, int quarterTurns)
+{
+    const int q = ((quarterTurns % 4) + 4) % 4;
+    if (q == 0 || image.isNull())
+        return image;
+    return image.transformed(QTransform().rotate(90.0 * q));
+}
+
+QImage DecodedPhotoCache::find(const QString &path, QSize atLeast) const
+{
+    const QFileInfo info(path);
+    QMutexLocker lock(&mutex_);
+    if (image_.isNull() || path != path_ || info.lastModified().toMSecsSinceEpoch() != stamp_
+        || info.size() != fileSize_)
+        return {};
+    if (image_.width() < atLeast.width() || image_.height() < atLeast.height())
+        return {};
+    return image_;
+}
+
+void DecodedPhotoCache::keep(const QString &path, const QImage &decoded)
+{
+    const QFileInfo info(path);
+    QMutexLocker lock(&mutex_);
+    if (decoded.sizeInBytes() > budget_) {
+        // Holding two pictures of different photos would break the budget; drop the old one.
+        if (path != path_)
+            image_ = QImage();
+        return;
+    }
+    path_ = path;
+    stamp_ = info.lastModified().toMSecsSinceEpoch();
+    fileSize_ = info.size();
+    image_ = decoded;
+}
+
+void DecodedPhotoCache::clear()
+{
+    QMutexLocker lock(&mutex_);
+    image_ = QImage();
+    path_.clear();
+}
+
+int DecodedPhotoCache::decodeCount() const
+{
+    QMutexLocker lock(&mutex_);
+    return decodes_;
+}
+
+void DecodedPhotoCache::countDecode()
+{
+    QMutexLocker lock(&mutex_);
+    ++decodes_;
+}
+
+RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
+{
+    RaiseAllocationLimit();
+    RenderResult result;
+    result.rotationSteps = request.rotationSteps;
+    if (request.path.isEmpty())
+        return result;
+
+    QImageReader reader(request.path);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty())
+        return result;
+    const bool sideways = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize upright = sideways ? stored.transposed() : stored;
+
+    const DisplaySize ds = ComputeDisplaySize(request.zoomRequest, upright.width(), upright.height(),
+                                              request.client.width(), request.client.height());
+    result.currentZoom = ds.zoom;
+    if (ds.width <= 0 || ds.height <= 0)
+        return result; // nothing to show at this zoom; refusing is better than a null-sized render
+    const QSize target(ds.width, ds.height);
+
+    QImage decoded = cache ? cache->find(request.path, target) : QImage();
+    if (decoded.isNull()) {
+        // A JPEG decodes fastest at 1/2, 1/4 or 1/8 of its size: take the smallest of those
+        // that is still no smaller than the target, and keep it, so later zoom steps up to that
+        // size need no decoding.
+        QSize decodeSize = stored;
+        if (reader.format() == "jpeg") {
+            const QSize storedTarget = sideways ? target.transposed() : target;
+            for (int den : {8, 4, 2}) {
+                const QSize s = JpegScaledSize(stored, den);
+                if (s.width() >= storedTarget.width() && s.height() >= storedTarget.height()) {
+                    decodeSize = s;
+                    break;
+                }
+            }
+        } else if (target.width() < upright.width() && target.height() < upright.height()) {
+            decodeSize = sideways ? target.transposed() : target;
+        }
+        if (decodeSize != stored)
+            reader.setScaledSize(decodeSize);
+        decoded = reader.read();
+        if (cache)
+            cache->countDecode();
+        if (decoded.isNull())
+            return RenderResult{QImage(), 0, 0, 0, 0, ds.zoom, request.rotationSteps};
+        if (cache)
+            cache->keep(request.path, decoded);
+    }
+
+    QImage picture = decoded.size() == target
+        ? decoded
+        : decoded.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture = OverBlack(std::move(picture));
+    picture = TurnImage(picture, QuarterTurnsFor(request.rotationSteps));
+
+    result.picture = picture;
+    result.photoWidth = upright.width();
+    result.photoHeight = upright.height();
+    result.displayWidth = picture.width();
+    result.displayHeight = picture.height();
+    return result;
+}
+
+int FindEncoderByMimeType(const QByteArray &mimeType, QByteArray *format)
+{
+    const QList<QByteArray> types = QImageWriter::supportedMimeTypes();
+    const int index = int(types.indexOf(mimeType));
+    if (index >= 0 && format) {
+        // The writer is chosen by format name; the first name that maps to this type.
+        *format = mimeType == "image/jpeg" ? QByteArray("jpeg") : mimeType.mid(mimeType.indexOf('/') + 1);
+    }
+    return index;
+}
+
+bool SaveDisplayedImage(const QImage &picture, const QString &path, QString *error)
+{
+    QByteArray format;
+    if (FindEncoderByMimeType("image/jpeg", &format) < 0) {
+        if (error)
+            *error = QStringLiteral("No JPEG encoder is available.");
+        return false;
+    }
+    if (picture.isNull()) {
+        if (error)
+            *error = QStringLiteral("There is no picture to save.");
+        return false;
+    }
+    QImageWriter writer(path, format);
+    if (!writer.write(picture)) {
+        if (error)
+            *error = writer.errorString();
+        return false;
+    }
+    return true;
+}
+
+void ClearReadOnly(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return;
+    const QFileDevice::Permissions perms = file.permissions();
+    if (!(perms & QFileDevice::WriteOwner))
+        file.setPermissions(perms | QFileDevice::WriteOwner);
+}
