@@ -60,6 +60,22 @@ QIcon ToolbarIcon(const char *label)
     return QIcon(pm);
 }
 
+// An information pane asks for the width of its widest text, but gives way when the window
+// is too narrow for all six, so the message pane never vanishes entirely.
+class StatusPane : public QLabel
+{
+public:
+    StatusPane(const QString &widest, QWidget *parent) : QLabel(parent)
+    {
+        width_ = fontMetrics().horizontalAdvance(widest) + 8;
+        setMinimumWidth(40);
+    }
+    QSize sizeHint() const override { return QSize(width_, QLabel::sizeHint().height()); }
+
+private:
+    int width_;
+};
+
 } // namespace
 
 CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
@@ -68,7 +84,7 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
 {
     setWindowTitle(QStringLiteral("Quillmere"));
     setObjectName(QStringLiteral("MainFrame"));
-    resize(1000, 700);
+    resize(1280, 800);
 
     MakeGrey(tree_);
     MakeGrey(list_);
@@ -217,10 +233,9 @@ void CMainFrame::buildStatusBar()
     const auto templates = StatusPaneTemplates();
     const char *names[] = {"Page", "Folder", "Image", "Original size", "Zoom", "Current size"};
     for (size_t i = 0; i < panes_.size(); ++i) {
-        auto *pane = new QLabel(bar);
+        auto *pane = new StatusPane(templates[i], bar);
         pane->setFrameShape(QFrame::Panel);
         pane->setFrameShadow(QFrame::Sunken);
-        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(templates[i]) + 6);
         pane->setAccessibleName(QString::fromLatin1(names[i]));
         bar->addPermanentWidget(pane);
         panes_[i] = pane;

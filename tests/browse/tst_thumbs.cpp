@@ -2,6 +2,7 @@
 #include "browse/ThumbsView.h"
 
 #include "support/TestFiles.h"
+#include "support/TestPhotos.h"
 
 #include <QBuffer>
 #include <QSignalSpy>
@@ -11,25 +12,6 @@
 namespace {
 const QColor ListGrey(100, 100, 100);
 const QColor WellGrey(221, 221, 221);
-
-// A JPEG of one colour; with `orientation` an EXIF block saying how to turn it upright.
-QByteArray jpeg(QSize size, QColor colour, int orientation = 0)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    if (orientation) {
-        const QByteArray tiff = QByteArray("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 19)
-                                + char(orientation) + QByteArray("\0\0\0\0\0\0", 6);
-        const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
-        const int length = int(body.size()) + 2;
-        bytes.insert(2, QByteArray("\xff\xe1", 2) + char(length >> 8) + char(length & 0xff) + body);
-    }
-    return bytes;
-}
 
 bool near(QColor a, QColor b)
 {
