@@ -1,0 +1,96 @@
+#include "app/MainFrame.h"
+#include "browse/ImageView.h"
+#include "browse/ThumbsView.h"
+#include "platform/Prompts.h"
+
+#include "support/TestFiles.h"
+#include "support/TestPhotos.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+namespace {
+
+QStringList PaneTexts(const CMainFrame &frame)
+{
+    QStringList texts;
+    for (int i = 0; i < 6; ++i)
+        texts << frame.statusPane(i)->text();
+    return texts;
+}
+
+} // namespace
+
+class TestMainFrame : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void menusAndEmptyPanes()
+    {
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        QStringList menus;
+        for (QAction *a : frame.menuBar()->actions())
+            menus << a->text();
+        QCOMPARE(menus, QStringList({"&File", "&View", "&Upload", "&Buy Prints", "&Image", "&Page", "&Settings", "&Help"}));
+        QCOMPARE(PaneTexts(frame), QStringList({"Page: ", "Folder: ", "Image:", "Original size:", "Zoom:", "Current size:"}));
+        QCOMPARE(frame.statusBar()->currentMessage(), QString("Ready"));
+        QVERIFY(!frame.action(FrameCommand::SaveAs)->isEnabled());
+        QCOMPARE(frame.action(FrameCommand::ZoomIn)->statusTip(), QString("Zoom In"));
+        QCOMPARE(frame.toolbar()->actions().size(), int(ToolbarLayout().size()));
+
+        frame.show();
+        QVERIFY(frame.action(FrameCommand::Toolbar)->isChecked());
+        frame.Execute(FrameCommand::Toolbar);
+        frame.UpdateCommandUi();
+        QVERIFY(!frame.toolbar()->isVisible());
+        QVERIFY(!frame.action(FrameCommand::Toolbar)->isChecked());
+    }
+
+    void pagesPhotoAndClosing()
+    {
+        QTemporaryDir dir;
+        for (int i = 1; i <= 20; ++i)
+            writeFile(dir.filePath(QString("IMG_%1.jpg").arg(i)), jpeg(QSize(1200, 800), Qt::darkGreen));
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.resize(1200, 800);
+        frame.show();
+        CThumbsView *list = frame.GetPhotoList();
+        list->ListFolder(dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 8, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!list->IsWorkerRunning(), 20000);
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(0)->text(), QString("Page: 1 of 3"));
+        QVERIFY(!frame.action(FrameCommand::PrevPage)->isEnabled());
+
+        frame.Execute(FrameCommand::LastPage);
+        QTRY_VERIFY_WITH_TIMEOUT(!list->IsWorkerRunning(), 20000);
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(0)->text(), QString("Page: 3 of 3"));
+        QCOMPARE(list->count(), 4);
+        QVERIFY(!frame.action(FrameCommand::NextPage)->isEnabled());
+        QVERIFY(frame.action(FrameCommand::SlideShow)->isEnabled());
+
+        CQuillmereNewClientView *view = frame.GetImageView();
+        view->SetFile(dir.filePath("IMG_3.jpg"));
+        QVERIFY(view->IsWorkerRunning());
+        // A close request while the picture is prepared is dropped; the next one closes.
+        QVERIFY(!frame.close());
+        QVERIFY(frame.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!view->IsWorkerRunning(), 20000);
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(2)->text(), QString("Image: IMG_3.jpg"));
+        QCOMPARE(frame.statusPane(3)->text(), QString("Original size: 1200x800"));
+        QVERIFY(frame.action(FrameCommand::ShrinkToFit)->isChecked());
+        QVERIFY(frame.close());
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
