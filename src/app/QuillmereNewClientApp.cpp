@@ -102,6 +102,7 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
     QImageReader::setAllocationLimit(ImageAllocationLimitMB);
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
+    frame_->GetFolderTree()->SetPlaces(DefaultFolderPlaces(EnumerateRemovableDrives()));
     frame_->SetRecentFolders(recent_);
     frame_->GetPhotoList()->SetUploadedLookup([record = UploadRecord(settings.executablePath)](const QStringList &paths) {
         PathDates uploaded;
@@ -142,7 +143,7 @@ void CQuillmereNewClientApp::chooseFirstFolder()
     removablePhotoFolder = found.photoFolder;
 
     // The user may have opened a folder while the media were searched: that choice stands.
-    if (!frame_->GetPhotoList()->currentFolder().isEmpty()) {
+    if (!frame_->GetPhotoList()->currentFolder().isEmpty() || frame_->GetFolderTree()->isWalking()) {
         emit startFolderChosen();
         return;
     }
