@@ -4,6 +4,7 @@
 #include "support/TestPhotos.h"
 
 #include <QApplication>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -128,6 +129,16 @@ private slots:
         }
         QCOMPARE(view.currentZoom(), 48);
         QCOMPARE(view.decodeCount(), decodes);
+
+        // What is saved is the picture as shown, as JPEG whatever the name says.
+        view.SetZoom(25);
+        WaitForRenders(view);
+        view.Rotate(-1);
+        const QString copy = dir_.filePath("shown.tiff");
+        QVERIFY(view.SaveDisplayedImage(copy));
+        QImageReader saved(copy);
+        QCOMPARE(saved.format(), QByteArray("jpeg"));
+        QCOMPARE(saved.size(), QSize(399, 599));
     }
 
     void resizeRefitsOnlyWhenNeeded()

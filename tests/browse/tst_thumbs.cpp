@@ -5,6 +5,7 @@
 #include "support/TestPhotos.h"
 
 #include <QBuffer>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -157,6 +158,20 @@ private slots:
         QVERIFY(!list.IsWorkerRunning());
         QCOMPARE(list.count(), 8);
         QCOMPARE(listed.size(), 1);
+
+        // An edited label asks for a rename and keeps naming the file until it happens.
+        QSignalSpy rename(&list, &CThumbsView::renameRequested);
+        list.show();
+        list.setCurrentRow(2);
+        list.editItem(list.item(2));
+        auto *editor = list.findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->setText("renamed.jpg");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(rename.size(), 1);
+        QCOMPARE(rename[0], (QList<QVariant>{2, QString("renamed.jpg")}));
+        QCOMPARE(list.item(2)->text(), QString("IMG_3.jpg"));
+        QCOMPARE(list.GetItemPath(2), dir.filePath("IMG_3.jpg"));
     }
 
     void aFolderWithoutPhotosClearsTheView()
