@@ -1,5 +1,7 @@
 #include "photo/ExifReader.h"
 
+#include "photo/ClampToInt.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -23,19 +25,6 @@ constexpr unsigned kFormatSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 unsigned ReadU16BE(const unsigned char *p)
 {
     return (unsigned(p[0]) << 8) | p[1];
-}
-
-// Truncation toward zero without the undefined behaviour of converting a value that does
-// not fit (crafted rationals reach 2^31, NaN comes from 0/0 in float fields).
-int ToInt(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= double(INT_MAX))
-        return INT_MAX;
-    if (v <= double(INT_MIN))
-        return INT_MIN;
-    return int(v);
 }
 
 // Copies a text value of at most `available` bytes, stopping at its first NUL, into a field
@@ -382,7 +371,7 @@ void CExifReader::applyTag(unsigned tag, int format, unsigned char *value, size_
 {
     PhotoInfo &info = *info_;
     auto number = [&] { return ConvertValue(value, format, available); };
-    auto integer = [&] { return ToInt(number()); };
+    auto integer = [&] { return ClampToInt(number()); };
 
     switch (tag) {
     case 0x010F:

@@ -1,5 +1,7 @@
 #include "photo/PhotoImage.h"
 
+#include "photo/ClampToInt.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -12,15 +14,6 @@
 #include <mutex>
 
 namespace {
-
-int Truncate(double v)
-{
-    if (!(v > double(INT_MIN)))
-        return v != v ? 0 : INT_MIN;
-    if (v >= double(INT_MAX))
-        return INT_MAX;
-    return int(v);
-}
 
 // A size whose request the JPEG reader meets by decoding at 1/denominator scale (it picks the
 // scale from the whole ratio of the sizes, so the size must not round up).
@@ -59,8 +52,8 @@ DisplaySize ComputeDisplaySize(int zoomRequest, int photoWidth, int photoHeight,
     if (zoomRequest != 0) {
         d.zoom = zoomRequest;
         const double factor = zoomRequest * double(0.01f);
-        d.width = Truncate(W * factor);
-        d.height = Truncate(H * factor);
+        d.width = ClampToInt(W * factor);
+        d.height = ClampToInt(H * factor);
         return d;
     }
     if (photoWidth <= 0 || photoHeight <= 0) {
@@ -71,12 +64,12 @@ DisplaySize ComputeDisplaySize(int zoomRequest, int photoWidth, int photoHeight,
     double r;
     if (W > H) {
         r = cw / W;
-        const int off = r > 1.0 ? (clientHeight - photoHeight) / 2 : Truncate((ch - H * r) * 0.5);
+        const int off = r > 1.0 ? (clientHeight - photoHeight) / 2 : ClampToInt((ch - H * r) * 0.5);
         if (off < 0)
             r = ch / H;
     } else {
         r = ch / H;
-        const int off = r > 1.0 ? (clientWidth - photoWidth) / 2 : Truncate((cw - W * r) * 0.5);
+        const int off = r > 1.0 ? (clientWidth - photoWidth) / 2 : ClampToInt((cw - W * r) * 0.5);
         if (off < 0)
             r = cw / W;
     }
@@ -85,9 +78,9 @@ DisplaySize ComputeDisplaySize(int zoomRequest, int photoWidth, int photoHeight,
         d.width = photoWidth;
         d.height = photoHeight;
     } else {
-        d.zoom = Truncate(r * 100);
-        d.width = Truncate(W * r);
-        d.height = Truncate(H * r);
+        d.zoom = ClampToInt(r * 100);
+        d.width = ClampToInt(W * r);
+        d.height = ClampToInt(H * r);
     }
     return d;
 }

@@ -1,5 +1,6 @@
 #include "photo/PhotoReport.h"
 
+#include "photo/ClampToInt.h"
 #include "photo/ExifReader.h"
 
 #include <cerrno>
@@ -35,19 +36,6 @@ void Append(std::string &text, const char *format, ...)
     std::vsnprintf(big.data(), big.size(), format, args);
     va_end(args);
     text.append(big.data(), size_t(n));
-}
-
-// The integer part, as the report's "%d" fractions want it, without undefined behaviour on
-// values that no int holds.
-int IntegerPart(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= double(INT_MAX))
-        return INT_MAX;
-    if (v <= double(INT_MIN))
-        return INT_MIN;
-    return int(v);
 }
 
 // Fields are fixed arrays that the reader always terminates; the bound keeps a record filled
@@ -120,7 +108,7 @@ std::string ExtendedPhotoReport(const PhotoInfo &info)
         Append(t, "Focal length : %4.1fmm", double(info.focalLength));
         if (info.ccdWidth != 0) {
             const float ratio = info.focalLength / info.ccdWidth * 36;
-            Append(t, "  (35mm equivalent: %dmm)", IntegerPart(ratio + 0.5));
+            Append(t, "  (35mm equivalent: %dmm)", ClampToInt(ratio + 0.5));
         }
         t += "\n";
     }
@@ -130,7 +118,7 @@ std::string ExtendedPhotoReport(const PhotoInfo &info)
         Append(t, "Exposure time:%6.3f s ", double(info.exposureTime));
         if (info.exposureTime <= 0.5) {
             const float inverse = 1 / info.exposureTime;
-            Append(t, " (1/%d)", IntegerPart(inverse + 0.5));
+            Append(t, " (1/%d)", ClampToInt(inverse + 0.5));
         }
         t += "\n";
     }
