@@ -34,13 +34,41 @@ int main(int argc, char *argv[])
                                    QStringLiteral("Write nothing; exit 0 when the settings are there, 1 when not."));
     const QCommandLineOption file(QStringLiteral("settings-file"),
                                   QStringLiteral("Use this settings file instead of the user's own."), QStringLiteral("file"));
-    parser.addOptions({dataFolder, server, port, version, recent, ifMissing, check, file});
+    const QCommandLineOption account(QStringLiteral("account"),
+                                     QStringLiteral("Album service account EMAIL:PASSWORD, written only when no account "
+                                                    "is saved yet."),
+                                     QStringLiteral("account"));
+    const QCommandLineOption print(QStringLiteral("print"),
+                                   QStringLiteral("Write nothing; print the service, data folder and account settings "
+                                                  "as NAME=VALUE lines."));
+    parser.addOptions({dataFolder, server, port, version, recent, ifMissing, check, file, account, print});
     parser.process(qapp);
 
     QTextStream err(stderr);
     SettingsStore store(parser.isSet(file) ? parser.value(file) : SettingsStore::defaultFile());
     if (parser.isSet(check))
         return SettingsInstalled(store) ? 0 : 1;
+    const QString section = SettingsStore::SettingsSection;
+    if (parser.isSet(print)) {
+        QTextStream out(stdout);
+        for (const char *name : {"QLMHttpServer", "QLMHttpPort", "ExecutablePath", "QLMUserName", "QLMPassword"})
+            out << name << '=' << store.ReadString(section, QString::fromLatin1(name)) << '\n';
+        return 0;
+    }
+    if (parser.isSet(account)) {
+        const QString value = parser.value(account);
+        const qsizetype colon = value.indexOf(QLatin1Char(':'));
+        if (colon <= 0) {
+            err << "quillmere-setup: --account takes EMAIL:PASSWORD\n";
+            return 2;
+        }
+        if (store.ReadString(section, QStringLiteral("QLMUserName")).isEmpty()
+            && (!store.WriteString(section, QStringLiteral("QLMUserName"), value.left(colon))
+                || !store.WriteString(section, QStringLiteral("QLMPassword"), value.mid(colon + 1)))) {
+            err << "quillmere-setup: cannot write the account into " << store.fileName() << '\n';
+            return 1;
+        }
+    }
 
     SetupOptions options;
     options.executablePath = parser.value(dataFolder);
