@@ -1,3 +1,4 @@
+#include "platform/Settings.h"
 #include "upload/QLMAPI.h"
 
 #include "support/AlbumServer.h"
@@ -184,6 +185,26 @@ private slots:
         CQLMAPI third(server.address());
         third.startUpload(AlbumServer::kEmail, AlbumServer::kPassword, "Trip", path);
         QCOMPARE(third.resumedAt(), qint64(0));
+    }
+
+    void serviceUnderAPathPrefix()
+    {
+        AlbumServer server({"--prefix", "/qlm"});
+        Settings settings;
+        settings.httpServer = "127.0.0.1/qlm/";
+        settings.httpPort = server.port();
+        settings.executablePath = server.clientFolder();
+        const ServiceAddress a = ServiceAddress::FromSettings(settings);
+        QCOMPARE(a.baseUrl(), QString("http://127.0.0.1:%1/qlm").arg(server.port()));
+        CQLMAPI api(a);
+        const QByteArray bytes = RandomBytes(70000);
+        api.startUpload(AlbumServer::kEmail, AlbumServer::kPassword, "P", photo("p.jpg", bytes));
+        Send(api, bytes);
+        api.endUpload();
+        QCOMPARE(Read(server.albumFolder("P") + "/p.jpg"), bytes);
+        settings.httpServer.clear();
+        settings.httpPort = 443;
+        QVERIFY(ServiceAddress::FromSettings(settings).baseUrl().startsWith("https://"));
     }
 
     void silentServiceTimesOut()
