@@ -5,6 +5,7 @@
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "photo/PhotoImage.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -23,6 +25,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 namespace {
 
@@ -361,10 +364,20 @@ void CMainFrame::saveAs()
         QStringLiteral("Image Files(*.jpg *.jpeg *.tiff);;All Files(*)"));
     if (path.isEmpty())
         return;
-    QString error;
-    if (!view_->SaveDisplayedImage(path, &error))
-        statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
-    list_->AddOrReplacePhoto(path);
+    // Encoding and writing run on a worker; the list learns of the file once it is there.
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        const QString error = watcher->result();
+        if (!error.isEmpty())
+            statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
+        list_->AddOrReplacePhoto(path);
+        emit photoSaved(path);
+    });
+    watcher->setFuture(QtConcurrent::run([picture = view_->displayedImage(), path] {
+        QString error;
+        return ::SaveDisplayedImage(picture, path, &error) ? QString() : error;
+    }));
 }
 
 void CMainFrame::showAbout()

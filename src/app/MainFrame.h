@@ -55,6 +55,8 @@ signals:
     void recentFolderChosen(int index);
     // A command whose work lives outside the frame (slideshow, upload, buy, settings, update).
     void commandRequested(FrameCommand id);
+    // "Save As" has written (or failed to write) this file.
+    void photoSaved(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

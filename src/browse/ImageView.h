@@ -26,6 +26,8 @@ public:
     void Rotate(int direction); // -1 left, +1 right
     void ApplyRotation(int direction);
     bool SaveDisplayedImage(const QString &path, QString *error = nullptr) const;
+    // The picture as shown (zoomed and turned); null when none is.
+    QImage displayedImage() const { return displayBitmap_.toImage(); }
 
     QString path() const { return filePath_; }
     QSize photoSize() const;

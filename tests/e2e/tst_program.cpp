@@ -54,6 +54,27 @@ private slots:
         QFile::setPermissions(home_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
+    void photoInfoNeedsNoWindowNorSettings()
+    {
+        // Not even a display platform: the report must come before any window exists.
+        const QString photo = home_.filePath("plain.jpg");
+        QFile f(photo);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("\xff\xd8\xff\xc0\x00\x0b\x08\x00\x02\x00\x03\x01\x01\x11\x00\xff\xda\x00\x02", 19));
+        f.close();
+        QProcess p;
+        QProcessEnvironment env = environment();
+        env.insert("QT_QPA_PLATFORM", "no-such-platform");
+        env.remove("DISPLAY");
+        p.setProcessEnvironment(env);
+        p.start(QUILLMERE_PROGRAM, {"--photo-info", photo, home_.filePath("missing.jpg")});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(p.readAllStandardOutput(), "==> " + photo.toUtf8() + " <==\nNo extended image information found!\n");
+        QVERIFY(p.readAllStandardError().contains("missing.jpg"));
+        QVERIFY(!QFile::exists(home_.filePath("config/Tessaly/Quillmere.conf")));
+    }
+
     void missingSettingsAreReportedAndEndTheProgram()
     {
         QByteArray err;
