@@ -7,6 +7,7 @@
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "photo/PhotoImage.h"
 #include "upload/UploadRecord.h"
 #include "platform/DialogColours.h"
 #include "platform/ProcessLauncher.h"
@@ -16,14 +17,8 @@
 #include "services/LiveUpdate.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 #include <QStatusBar>
 #include <QtConcurrent/QtConcurrentRun>
-
-namespace {
-// Large enough for a 100-megapixel photo at four bytes a pixel, with room to spare.
-constexpr int ImageAllocationLimitMB = 1024;
-} // namespace
 
 CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *parent)
     : QObject(parent), services_(std::move(services))
@@ -99,7 +94,7 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 
     recent_ = store.ReadRecentFolders();
 
-    QImageReader::setAllocationLimit(ImageAllocationLimitMB);
+    RaiseImageAllocationLimit();
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
     frame_->GetFolderTree()->SetPlaces(DefaultFolderPlaces(EnumerateRemovableDrives()));

@@ -22,14 +22,6 @@ QSize JpegScaledSize(QSize stored, int denominator)
     return QSize(stored.width() / denominator, stored.height() / denominator);
 }
 
-void RaiseAllocationLimit()
-{
-    static std::once_flag once;
-    // 100-megapixel photos decode to 400 MB of pixels; Qt refuses anything over 128 MB by
-    // default.
-    std::call_once(once, [] { QImageReader::setAllocationLimit(1024); });
-}
-
 QImage OverBlack(QImage image)
 {
     if (!image.hasAlphaChannel())
@@ -44,6 +36,12 @@ QImage OverBlack(QImage image)
 }
 
 } // namespace
+
+void RaiseImageAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(1024); });
+}
 
 DisplaySize ComputeDisplaySize(int zoomRequest, int photoWidth, int photoHeight, int clientWidth, int clientHeight)
 {
@@ -148,7 +146,7 @@ void DecodedPhotoCache::countDecode()
 
 RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
 {
-    RaiseAllocationLimit();
+    RaiseImageAllocationLimit();
     RenderResult result;
     result.rotationSteps = request.rotationSteps;
     if (request.path.isEmpty())

@@ -26,6 +26,10 @@ int QuarterTurnsFor(int rotationSteps);
 // `image` turned clockwise by `quarterTurns` quarter turns (any integer).
 QImage TurnImage(const QImage &image, int quarterTurns);
 
+// Lets the image reader allocate enough for a 100-megapixel photo at four bytes a pixel (Qt
+// refuses anything over 128 MB by default). Idempotent; the pipeline calls it itself.
+void RaiseImageAllocationLimit();
+
 // One decoded photo kept at hand, so that zoom steps on the photo shown scale what is already
 // decoded instead of reading the file again. Shared by render workers; a picture larger than
 // the byte budget is not kept.
