@@ -150,6 +150,7 @@ void AccountSettingsDialog::reject()
 
 void AccountSettingsDialog::setBusy(bool busy)
 {
+    verifying_ = busy;
     next_->setEnabled(!busy);
     cancel_->setEnabled(!busy);
     email_->setReadOnly(busy);

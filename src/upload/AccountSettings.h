@@ -50,7 +50,8 @@ public:
     void setPassword(const QString &text);
     void setSaveAccount(bool save);
     void setUploadOnlyNew(bool only);
-    bool isVerifying() const { return watcher_.isRunning(); }
+    // From "Next >>" until its answer has been acted on.
+    bool isVerifying() const { return verifying_; }
 
 public slots:
     void next();
@@ -71,6 +72,7 @@ private:
     QPushButton *next_;
     QPushButton *cancel_;
     QFutureWatcher<std::pair<int, QString>> watcher_;
+    bool verifying_ = false;
 };
 
 // Shows the dialog prefilled from the held account; on "Next >>" with a valid account it keeps
