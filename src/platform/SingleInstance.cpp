@@ -15,17 +15,17 @@ const QByteArray ActivateAnswer = "ok\n";
 constexpr int ConnectTimeoutMs = 1000;
 constexpr int AnswerTimeoutMs = 3000;
 
-} // namespace
-
-QString SingleInstance::runtimeFolder()
+// Qt falls back to a private folder of its own making when XDG_RUNTIME_DIR is unset or not
+// the user's; the temporary folder is the last resort.
+QString runtimeFolder()
 {
-    // Qt falls back to a private folder of its own making when XDG_RUNTIME_DIR is unset or
-    // not the user's; the temporary folder is the last resort.
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
     return folder;
 }
+
+} // namespace
 
 QString SingleInstance::socketPath(const QString &key)
 {

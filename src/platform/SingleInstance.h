@@ -15,8 +15,7 @@ class SingleInstance : public QObject
 public:
     // The per-user name of the program's socket.
     static QString defaultKey();
-    // The user's runtime folder, and the socket's path in it.
-    static QString runtimeFolder();
+    // Where the socket of `key` lies: in the user's runtime folder.
     static QString socketPath(const QString &key);
 
     explicit SingleInstance(QString key = defaultKey(), QObject *parent = nullptr);
