@@ -124,7 +124,9 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
     // Command states follow every change they read; the timer is the idle-time safety net
     // for changes that send no signal.
     connect(view_, &CQuillmereNewClientView::stateChanged, this, &CMainFrame::scheduleUpdate);
-    connect(view_, &CQuillmereNewClientView::statusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(view_, &CQuillmereNewClientView::statusMessage, this, [this](const QString &text) {
+        statusBar()->showMessage(text);
+    });
     connect(list_, &CThumbsView::pageChanged, this, &CMainFrame::scheduleUpdate);
     connect(list_, &CThumbsView::workerFinished, this, &CMainFrame::scheduleUpdate);
     connect(list_, &CThumbsView::folderRead, this, &CMainFrame::scheduleUpdate);

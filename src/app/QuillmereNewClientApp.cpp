@@ -95,7 +95,7 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
     commands_ = std::make_unique<PhotoCommands>(
-        *frame_, CommandContext{&settings, &flags, &store, services_.prompts, services_.verifyAccount});
+        *frame_, CommandContext{&settings, &flags, &store, services_.prompts, {}});
 
     ApplyDialogColours();
 

@@ -3,7 +3,6 @@
 #include "app/RunFlags.h"
 #include "browse/ShellTree.h"
 #include "platform/Settings.h"
-#include "upload/AccountSettings.h"
 
 #include <QFutureWatcher>
 #include <QObject>
@@ -29,7 +28,6 @@ struct AppServices {
     std::function<QStringList()> removableDrives;          // empty: the system's media; run on a worker
     std::function<bool(const QString &program, const QString &folder)> startDetached; // empty: really start it
     std::function<bool()> checkForUpdate;                  // empty: the live update check
-    AccountVerifier verifyAccount;                         // empty: the album service of the settings
 };
 
 // The cameras and card readers found at start, and the folder tree's places with them.

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 namespace {
 const QByteArray FilesSection = "FILES";
@@ -41,11 +40,7 @@ RecordText readRecord(const QString &file)
 // stands, for whatever wrote it.
 bool isReadable(const QByteArray &line)
 {
-    if (line.contains('\0'))
-        return false;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)QString(utf8(line));
-    return !utf8.hasError();
+    return !line.contains('\0') && line.isValidUtf8();
 }
 
 // The section a line opens, or a null array when it opens none. Section names are not
