@@ -92,19 +92,23 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
     MakeGrey(tree_);
     MakeGrey(list_);
 
-    outer_ = new CThinSplitterWnd(1, 2);
-    outer_->setObjectName(QStringLiteral("OuterSplitter"));
-    outer_->SetColumnInfo(0, 320, 100);
-    inner_ = new CThinSplitterWnd(2, 1);
-    inner_->setObjectName(QStringLiteral("InnerSplitter"));
-    inner_->SetRowInfo(0, 180, 0);
-    inner_->SetPane(0, 0, tree_);
-    inner_->SetPane(1, 0, list_);
-    outer_->SetPane(0, 0, inner_);
-    outer_->SetPane(0, 1, view_);
-    setCentralWidget(outer_);
+    auto *outer = new CThinSplitterWnd(1, 2);
+    outer->setObjectName(QStringLiteral("OuterSplitter"));
+    outer->SetColumnInfo(0, 320, 100);
+    auto *inner = new CThinSplitterWnd(2, 1);
+    inner->setObjectName(QStringLiteral("InnerSplitter"));
+    inner->SetRowInfo(0, 180, 0);
+    inner->SetPane(0, 0, tree_);
+    inner->SetPane(1, 0, list_);
+    outer->SetPane(0, 0, inner);
+    outer->SetPane(0, 1, view_);
+    setCentralWidget(outer);
 
+    // The panes' wiring, all of it: a folder chosen in the tree is listed, a photo chosen in
+    // the list is shown, and what either has to say stands in the message pane.
     connect(tree_, &CShellTree::folderSelected, list_, &CThumbsView::ShowFolder);
+    connect(list_, &CThumbsView::showPhoto, view_, &CQuillmereNewClientView::SetFile);
+    connect(list_, &CThumbsView::statusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
 
     buildActions();
     buildMenus();
@@ -234,12 +238,11 @@ void CMainFrame::buildStatusBar()
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar"));
     const auto templates = StatusPaneTemplates();
-    const char *names[] = {"Page", "Folder", "Image", "Original size", "Zoom", "Current size"};
+    // No accessible name is set: a label is read by its text, which holds the value.
     for (size_t i = 0; i < panes_.size(); ++i) {
         auto *pane = new StatusPane(templates[i], bar);
         pane->setFrameShape(QFrame::Panel);
         pane->setFrameShadow(QFrame::Sunken);
-        pane->setAccessibleName(QString::fromLatin1(names[i]));
         bar->addPermanentWidget(pane);
         panes_[i] = pane;
     }
@@ -314,10 +317,8 @@ void CMainFrame::UpdateCommandUi()
     const StatusTexts t = ComputeStatusTexts(s);
     const QString texts[] = {t.page, t.folder, t.image, t.originalSize, t.zoom, t.currentSize};
     for (size_t i = 0; i < panes_.size(); ++i) {
-        if (panes_[i]->text() != texts[i]) {
+        if (panes_[i]->text() != texts[i])
             panes_[i]->setText(texts[i]);
-            panes_[i]->setAccessibleDescription(texts[i]);
-        }
     }
 }
 
@@ -372,7 +373,6 @@ void CMainFrame::saveAs()
         if (!error.isEmpty())
             statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
         list_->AddOrReplacePhoto(path);
-        emit photoSaved(path);
     });
     watcher->setFuture(QtConcurrent::run([picture = view_->displayedImage(), path] {
         QString error;

@@ -10,7 +10,6 @@
 
 class CQuillmereNewClientView;
 class CShellTree;
-class CThinSplitterWnd;
 class CThumbsView;
 class Prompts;
 class QAction;
@@ -20,8 +19,9 @@ class QToolBar;
 
 // The program's only top-level window: the folder tree above the photo list on the left, the
 // image view on the right, the menus and toolbar built from the command table, and the status
-// bar with its six panes. It is a switchboard: commands go to the pane or service that carries
-// them out; those not carried out here are announced through `commandRequested`.
+// bar with its six panes. It is a switchboard: it wires the panes to each other, hands each
+// pane its own commands, and announces every other command through `commandRequested` and
+// `recentFolderChosen`, for the command controller to carry out.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
@@ -33,8 +33,6 @@ public:
     CShellTree *GetFolderTree() const { return tree_; }
     CThumbsView *GetPhotoList() const { return list_; }
     CQuillmereNewClientView *GetImageView() const { return view_; }
-    CThinSplitterWnd *outerSplitter() const { return outer_; }
-    CThinSplitterWnd *innerSplitter() const { return inner_; }
 
     // Rebuilds the recent-folder entries of the File menu.
     void SetRecentFolders(const QStringList &folders);
@@ -55,8 +53,6 @@ signals:
     void recentFolderChosen(int index);
     // A command whose work lives outside the frame (slideshow, upload, buy, settings, update).
     void commandRequested(FrameCommand id);
-    // "Save As" has written (or failed to write) this file.
-    void photoSaved(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -77,8 +73,6 @@ private:
     CShellTree *tree_;
     CThumbsView *list_;
     CQuillmereNewClientView *view_;
-    CThinSplitterWnd *outer_ = nullptr;
-    CThinSplitterWnd *inner_ = nullptr;
     QToolBar *toolbar_ = nullptr;
     std::array<QAction *, kFrameCommandCount> actions_{};
     std::array<QLabel *, 6> panes_{};

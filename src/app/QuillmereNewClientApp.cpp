@@ -1,23 +1,19 @@
 #include "app/QuillmereNewClientApp.h"
 
 #include "app/MainFrame.h"
-#include "app/RecentFolders.h"
-#include "platform/SettingsStore.h"
+#include "app/PhotoCommands.h"
 #include "app/StartFolder.h"
-#include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
-#include "upload/UploadRecord.h"
 #include "platform/DialogColours.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/Prompts.h"
 #include "platform/RemovableDrives.h"
+#include "platform/SettingsStore.h"
 #include "platform/SingleInstance.h"
 #include "services/LiveUpdate.h"
 
-#include <QFileInfo>
-#include <QStatusBar>
 #include <QtConcurrent/QtConcurrentRun>
 
 CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *parent)
@@ -31,7 +27,8 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
         services_.startDetached = StartDetached;
     if (!services_.checkForUpdate)
         services_.checkForUpdate = [] { return LiveUpdate().CheckForUpdate(); };
-    connect(&removableSearch_, &QFutureWatcher<RemovableSearch>::finished, this, &CQuillmereNewClientApp::chooseFirstFolder);
+    connect(&mediaScan_, &QFutureWatcher<RemovableMedia>::finished, this, &CQuillmereNewClientApp::mediaFound);
+    connect(&photoSearch_, &QFutureWatcher<QString>::finished, this, &CQuillmereNewClientApp::chooseFirstFolder);
 }
 
 CQuillmereNewClientApp::~CQuillmereNewClientApp()
@@ -41,9 +38,11 @@ CQuillmereNewClientApp::~CQuillmereNewClientApp()
 
 void CQuillmereNewClientApp::stopMediaSearch()
 {
-    removableSearch_.disconnect(this);
+    mediaScan_.disconnect(this);
+    photoSearch_.disconnect(this);
     stopSearch_ = true;
-    removableSearch_.waitForFinished();
+    mediaScan_.waitForFinished();
+    photoSearch_.waitForFinished();
 }
 
 QString CQuillmereNewClientApp::TiVoLauncherPath(const QString &executablePath)
@@ -81,7 +80,7 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
     if (settings.executablePath.isEmpty())
         return failMissingSettings();
 
-    startMinimized = StartsMinimized(arguments);
+    const bool startMinimized = StartsMinimized(arguments);
     store.LoadSettings(settings);
 
     if (settings.launchTiVo != 0)
@@ -92,26 +91,11 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
         return false;
     }
 
-    recent_ = store.ReadRecentFolders();
-
     RaiseImageAllocationLimit();
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
-    frame_->GetFolderTree()->SetPlaces(DefaultFolderPlaces(EnumerateRemovableDrives()));
-    frame_->SetRecentFolders(recent_);
-    frame_->GetPhotoList()->SetUploadedLookup([record = UploadRecord(settings.executablePath)](const QStringList &paths) {
-        PathDates uploaded;
-        record.FindUploadedFiles(paths, uploaded);
-        return uploaded;
-    });
-    connect(frame_->GetPhotoList(), &CThumbsView::showPhoto, frame_->GetImageView(), &CQuillmereNewClientView::SetFile);
-    connect(frame_->GetPhotoList(), &CThumbsView::statusMessage, frame_.get(),
-            [frame = frame_.get()](const QString &text) { frame->statusBar()->showMessage(text); });
-    connect(frame_.get(), &CMainFrame::recentFolderChosen, this, &CQuillmereNewClientApp::OpenRecentFolder);
-    connect(frame_->GetPhotoList(), &CThumbsView::folderRead, this, [this](const QString &folder, int photos) {
-        if (photos > 0)
-            AddRecentFolder(folder);
-    });
+    commands_ = std::make_unique<PhotoCommands>(
+        *frame_, CommandContext{&settings, &flags, &store, services_.prompts, {}});
 
     ApplyDialogColours();
 
@@ -121,21 +105,31 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
         frame_->show();
     frame_->setWindowTitle(QStringLiteral("Quillmere"));
 
-    // A slow card would hold the first paint of the window for as long as it takes to walk
-    // it, so the media are searched off the UI thread; the choice is made when they answer.
-    removableSearch_.setFuture(QtConcurrent::run([find = services_.removableDrives, stop = &stopSearch_] {
-        RemovableSearch found;
-        found.drives = find();
-        found.photoFolder = FindRemovablePhotoFolder(found.drives, stop);
-        return found;
+    // A slow card, or a mount that no longer answers, would hold the first paint of the
+    // window for as long as it takes: the media are found and searched off the UI thread,
+    // and the folder tree gains their places when they answer.
+    mediaScan_.setFuture(QtConcurrent::run([find = services_.removableDrives] {
+        RemovableMedia media;
+        media.drives = find();
+        media.places = DefaultFolderPlaces(media.drives);
+        return media;
     }));
     return true;
 }
 
+void CQuillmereNewClientApp::mediaFound()
+{
+    const RemovableMedia media = mediaScan_.result();
+    removableDrives_ = media.drives;
+    frame_->GetFolderTree()->SetPlaces(media.places);
+    photoSearch_.setFuture(QtConcurrent::run([drives = media.drives, stop = &stopSearch_] {
+        return FindRemovablePhotoFolder(drives, stop);
+    }));
+}
+
 void CQuillmereNewClientApp::chooseFirstFolder()
 {
-    const RemovableSearch found = removableSearch_.result();
-    removablePhotoFolder = found.photoFolder;
+    removablePhotoFolder = photoSearch_.result();
 
     // The user may have opened a folder while the media were searched: that choice stands.
     if (!frame_->GetPhotoList()->currentFolder().isEmpty() || frame_->GetFolderTree()->isWalking()) {
@@ -143,10 +137,10 @@ void CQuillmereNewClientApp::chooseFirstFolder()
         return;
     }
     if (removablePhotoFolder.isEmpty()) {
-        quietRecentOpen = true;
-        OpenRecentFolder(1);
+        flags.quietRecentOpen = true;
+        commands_->OpenRecentFolder(1);
     } else {
-        frame_->GetFolderTree()->SelectPath(TreePathForRemovableFolder(removablePhotoFolder, found.drives));
+        frame_->GetFolderTree()->SelectPath(TreePathForRemovableFolder(removablePhotoFolder, removableDrives_));
     }
     emit startFolderChosen();
 }
@@ -154,34 +148,7 @@ void CQuillmereNewClientApp::chooseFirstFolder()
 int CQuillmereNewClientApp::ExitInstance(int frameworkExitCode)
 {
     stopMediaSearch();
+    commands_.reset();
     frame_.reset();
     return frameworkExitCode;
-}
-
-void CQuillmereNewClientApp::AddRecentFolder(const QString &path)
-{
-    recent_ = InsertRecentFolder(recent_, AbsoluteFolderPath(path));
-    services_.store->WriteRecentFolders(recent_);
-    if (frame_)
-        frame_->SetRecentFolders(recent_);
-}
-
-void CQuillmereNewClientApp::OpenRecentFolder(int n)
-{
-    // The store is read, not the list in memory: an entry changed by hand since start-up
-    // is honoured.
-    const QString path = services_.store->ReadRecentFolder(n);
-    if (!path.isEmpty() && frame_ && path != frame_->GetPhotoList()->currentFolder()) {
-        if (QFileInfo::exists(path)) {
-            frame_->GetFolderTree()->SelectPath(WithoutVolumeRootSlash(path));
-        } else if (!quietRecentOpen) {
-            Prompt p;
-            p.text = path;
-            p.caption = QStringLiteral("Folder not found");
-            p.icon = PromptIcon::Error;
-            p.owner = frame_.get();
-            services_.prompts->ask(p);
-        }
-    }
-    quietRecentOpen = false;
 }

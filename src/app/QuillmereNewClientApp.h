@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/RunFlags.h"
+#include "browse/ShellTree.h"
 #include "platform/Settings.h"
 
 #include <QFutureWatcher>
@@ -12,6 +14,7 @@
 #include <memory>
 
 class CMainFrame;
+class PhotoCommands;
 class Prompts;
 class SettingsStore;
 class SingleInstance;
@@ -22,19 +25,19 @@ struct AppServices {
     SettingsStore *store = nullptr;
     Prompts *prompts = nullptr;
     QString instanceKey;                                   // empty: the per-user default
-    std::function<QStringList()> removableDrives;          // empty: the system's media
+    std::function<QStringList()> removableDrives;          // empty: the system's media; run on a worker
     std::function<bool(const QString &program, const QString &folder)> startDetached; // empty: really start it
     std::function<bool()> checkForUpdate;                  // empty: the live update check
 };
 
-// What the start-up search of the removable media found.
-struct RemovableSearch {
+// The cameras and card readers found at start, and the folder tree's places with them.
+struct RemovableMedia {
     QStringList drives;
-    QString photoFolder;
+    QList<FolderPlace> places;
 };
 
-// The application object: starts the program, holds its settings and run-time flags for
-// the whole run, and keeps the recent-folder list.
+// The application object: starts the program and owns, for the whole run, its settings and
+// run-time flags, the main frame and the command controller, to which it lends both.
 class CQuillmereNewClientApp : public QObject
 {
     Q_OBJECT
@@ -52,22 +55,14 @@ public:
     int exitCode() const { return exitCode_; }
 
     CMainFrame *mainFrame() const { return frame_.get(); }
-
-    void AddRecentFolder(const QString &path);
-    void OpenRecentFolder(int n);
-    const QStringList &recentFolders() const { return recent_; }
+    PhotoCommands *commands() const { return commands_.get(); }
 
     // The path of the TiVo launcher below the data folder.
     static QString TiVoLauncherPath(const QString &executablePath);
 
     Settings settings;
+    RunFlags flags;
     QString removablePhotoFolder;
-    QStringList removablePhotos;
-    bool quietRecentOpen = false;
-    bool noNewVersion = false;
-    std::atomic<bool> autoUploadRunning{false};
-    bool uploadOnlyNew = true;
-    bool startMinimized = false;
 
 signals:
     // The first folder has been chosen (or there was none to choose).
@@ -75,14 +70,17 @@ signals:
 
 private:
     bool failMissingSettings();
+    void mediaFound();
     void chooseFirstFolder();
     void stopMediaSearch();
 
     AppServices services_;
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
-    QStringList recent_;
-    QFutureWatcher<RemovableSearch> removableSearch_;
+    std::unique_ptr<PhotoCommands> commands_;
+    QStringList removableDrives_;
+    QFutureWatcher<RemovableMedia> mediaScan_;
+    QFutureWatcher<QString> photoSearch_;
     std::atomic<bool> stopSearch_{false};
     int exitCode_ = 0;
 };

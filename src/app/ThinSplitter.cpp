@@ -76,11 +76,6 @@ void CThinSplitterWnd::SetPane(int row, int column, QWidget *pane)
     RecalcLayout();
 }
 
-QWidget *CThinSplitterWnd::GetPane(int row, int column) const
-{
-    return panes_[size_t(row) * columns_.size() + size_t(column)];
-}
-
 void CThinSplitterWnd::SetColumnInfo(int column, int ideal, int minimum)
 {
     columns_[size_t(column)].ideal = ideal;

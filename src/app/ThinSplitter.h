@@ -37,11 +37,8 @@ public:
     // Puts `pane` into the slot; a nested splitter is placed one pixel larger on every side so
     // that its own border meets this one's.
     void SetPane(int row, int column, QWidget *pane);
-    QWidget *GetPane(int row, int column) const;
     void SetColumnInfo(int column, int ideal, int minimum);
     void SetRowInfo(int row, int ideal, int minimum);
-    const std::vector<SplitterTrack> &columns() const { return columns_; }
-    const std::vector<SplitterTrack> &rows() const { return rows_; }
     void RecalcLayout();
 
 protected:

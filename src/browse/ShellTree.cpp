@@ -132,6 +132,20 @@ void CShellTree::PopulateTree()
     }
 }
 
+void CShellTree::SetPlaces(const QList<FolderPlace> &places)
+{
+    places_ = places;
+    if (!populated_)
+        return;
+    for (const FolderPlace &place : places) {
+        bool shown = false;
+        for (int i = 0; i < topLevelItemCount() && !shown; ++i)
+            shown = topLevelItem(i)->data(0, PathRole).toString() == place.path;
+        if (!shown)
+            addItem(nullptr, place.name, place.path, true)->setExpanded(true);
+    }
+}
+
 void CShellTree::fill(QTreeWidgetItem *item)
 {
     if (!item || item->data(0, FillRole).toInt() != NotFilled)

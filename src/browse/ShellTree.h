@@ -41,8 +41,10 @@ public:
     explicit CShellTree(Prompts &prompts, QWidget *parent = nullptr);
     ~CShellTree() override;
 
-    // The top-level places; takes effect when the tree is built (at its first showing).
-    void SetPlaces(const QList<FolderPlace> &places) { places_ = places; }
+    // The top-level places. Before the tree is built (at its first showing) they replace the
+    // default ones; after, the places not yet shown are added at the end, expanded, so that
+    // media found late do not disturb what the user has selected.
+    void SetPlaces(const QList<FolderPlace> &places);
     void PopulateTree();
 
     // Walks down to the folder at `path` component by component and selects the deepest

@@ -76,6 +76,18 @@ PromptAnswer escapeAnswer(PromptButtons buttons)
     }
 }
 
+PromptAnswer defaultAnswerOf(const Prompt &prompt)
+{
+    return prompt.defaultAnswer == PromptAnswer::None ? answersOf(prompt.buttons).front() : prompt.defaultAnswer;
+}
+
+QString promptLine(const Prompt &prompt)
+{
+    QString text = prompt.text;
+    text.replace(u'\n', QStringLiteral("\\n"));
+    return QStringLiteral("PROMPT ") + prompt.caption + QStringLiteral(": ") + text;
+}
+
 } // namespace
 
 Prompts::Prompts(Handler handler) : handler_(std::move(handler)) {}
@@ -111,18 +123,6 @@ void Prompts::tell(const QString &text, const QString &caption, PromptIcon icon,
     p.icon = icon;
     p.owner = owner;
     ask(p);
-}
-
-PromptAnswer Prompts::defaultAnswerOf(const Prompt &prompt)
-{
-    return prompt.defaultAnswer == PromptAnswer::None ? firstAnswer(prompt.buttons) : prompt.defaultAnswer;
-}
-
-QString Prompts::promptLine(const Prompt &prompt)
-{
-    QString text = prompt.text;
-    text.replace(u'\n', QStringLiteral("\\n"));
-    return QStringLiteral("PROMPT ") + prompt.caption + QStringLiteral(": ") + text;
 }
 
 Prompts::Handler Prompts::lineHandler(std::function<void(const QString &line)> writeLine)

@@ -50,8 +50,6 @@ public:
     static Handler lineHandler(std::function<void(const QString &line)> writeLine);
     // lineHandler writing to standard error; chosen by QUILLMERE_PROMPTS=stderr.
     static Handler stderrHandler();
-    static QString promptLine(const Prompt &prompt);
-    static PromptAnswer defaultAnswerOf(const Prompt &prompt);
 
 private:
     PromptAnswer askOnThisThread(const Prompt &prompt);

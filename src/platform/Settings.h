@@ -17,6 +17,4 @@ struct Settings {
     quint32 maxPixelSize = 300;  // MaxPixelSize
     int launchTiVo = 1;          // LaunchTiVo
     int notifyIfUploadFails = 1; // NotifyIfUploadFails
-
-    bool operator==(const Settings &) const = default;
 };

@@ -15,7 +15,9 @@ const QByteArray ActivateAnswer = "ok\n";
 constexpr int ConnectTimeoutMs = 1000;
 constexpr int AnswerTimeoutMs = 3000;
 
-QString lockFolder()
+// Qt falls back to a private folder of its own making when XDG_RUNTIME_DIR is unset or not
+// the user's; the temporary folder is the last resort.
+QString runtimeFolder()
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
@@ -24,6 +26,11 @@ QString lockFolder()
 }
 
 } // namespace
+
+QString SingleInstance::socketPath(const QString &key)
+{
+    return runtimeFolder() + u'/' + key;
+}
 
 QString SingleInstance::defaultKey()
 {
@@ -38,27 +45,28 @@ bool SingleInstance::claim()
 {
     // Two copies started at the same moment must not both find nobody and both listen:
     // the look and the listen happen under one lock.
-    QLockFile lock(lockFolder() + u'/' + key_ + QStringLiteral(".lock"));
+    const QString socket = socketPath(key_);
+    QLockFile lock(socket + QStringLiteral(".lock"));
     lock.setStaleLockTime(10000);
     lock.tryLock(5000);
 
-    if (askRunningCopy())
+    if (askRunningCopy(socket))
         return false;
 
     // Nobody answered: a socket file left by a copy that crashed is stale.
-    QLocalServer::removeServer(key_);
+    QLocalServer::removeServer(socket);
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
     // Failing to listen leaves this copy running alone rather than refusing to start.
-    server_->listen(key_);
+    server_->listen(socket);
     return true;
 }
 
-bool SingleInstance::askRunningCopy()
+bool SingleInstance::askRunningCopy(const QString &socketPath)
 {
     QLocalSocket socket;
-    socket.connectToServer(key_);
+    socket.connectToServer(socketPath);
     if (!socket.waitForConnected(ConnectTimeoutMs))
         return false;
     socket.write(ActivateRequest);

@@ -6,13 +6,17 @@
 class QLocalServer;
 
 // One running copy per user. The first copy listens on a local socket; a later copy that
-// reaches it asks it to come forward and then ends. The socket is private to the user.
+// reaches it asks it to come forward and then ends. The socket and the lock that guards its
+// creation lie in the user's runtime folder (XDG_RUNTIME_DIR), never in a temporary folder
+// that other users or other sessions share.
 class SingleInstance : public QObject
 {
     Q_OBJECT
 public:
     // The per-user name of the program's socket.
     static QString defaultKey();
+    // Where the socket of `key` lies: in the user's runtime folder.
+    static QString socketPath(const QString &key);
 
     explicit SingleInstance(QString key = defaultKey(), QObject *parent = nullptr);
     ~SingleInstance() override;
@@ -26,7 +30,7 @@ signals:
     void activationRequested();
 
 private:
-    bool askRunningCopy();
+    bool askRunningCopy(const QString &socketPath);
     void onNewConnection();
 
     QString key_;

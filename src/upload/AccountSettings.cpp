@@ -124,7 +124,6 @@ void AccountSettingsDialog::verifiedAs(int result, const QString &albums)
     setBusy(false);
     if (context_.albumList)
         *context_.albumList = result == 0 ? albums : QString();
-    emit verified(result);
     if (result != 0) {
         context_.prompts->tell(QStringLiteral("Invalid Email address or password!\nCannot continue upload process."),
                                kErrorCaption, PromptIcon::Error, this);

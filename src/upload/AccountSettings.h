@@ -57,9 +57,6 @@ public slots:
     void next();
     void reject() override;
 
-signals:
-    void verified(int result);
-
 private:
     void verifiedAs(int result, const QString &albums);
     void setBusy(bool busy);

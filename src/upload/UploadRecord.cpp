@@ -5,18 +5,16 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
-#include <QStringDecoder>
 
 namespace {
 const QByteArray FilesSection = "FILES";
 
 struct RecordText {
-    enum State { Missing, Whole, Damaged } state = Missing;
+    bool readable = true; // false: the file is there but could not be read
     QList<QByteArray> lines; // as they stand in the file, without their "\n"
 };
 
-// A record that cannot be opened, or that holds bytes no text file of ours holds (a NUL,
-// broken UTF-8), is damaged: it reads as empty, and is kept aside before it is rewritten.
+// The record line by line, as bytes. A missing file is an empty record.
 RecordText readRecord(const QString &file)
 {
     RecordText text;
@@ -24,25 +22,25 @@ RecordText readRecord(const QString &file)
     if (!f.exists())
         return text;
     if (!f.open(QIODevice::ReadOnly)) {
-        text.state = RecordText::Damaged;
+        text.readable = false;
         return text;
     }
     const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError || bytes.contains('\0')) {
-        text.state = RecordText::Damaged;
+    if (f.error() != QFileDevice::NoError) {
+        text.readable = false;
         return text;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)QString(utf8(bytes));
-    if (utf8.hasError()) {
-        text.state = RecordText::Damaged;
-        return text;
-    }
-    text.state = RecordText::Whole;
     text.lines = bytes.split('\n');
     if (!text.lines.isEmpty() && text.lines.last().isEmpty())
         text.lines.removeLast(); // the split of a final "\n"
     return text;
+}
+
+// A line holding a NUL or bytes that are not UTF-8 is not read; it stays in the file as it
+// stands, for whatever wrote it.
+bool isReadable(const QByteArray &line)
+{
+    return !line.contains('\0') && line.isValidUtf8();
 }
 
 // The section a line opens, or a null array when it opens none. Section names are not
@@ -93,7 +91,7 @@ QHash<QByteArray, QByteArray> filesOf(const RecordText &text)
             continue;
         }
         QByteArray key, value;
-        if (inFiles && splitEntry(line, key, value) && !files.contains(key))
+        if (inFiles && isReadable(line) && splitEntry(line, key, value) && !files.contains(key))
             files.insert(key, value);
     }
     return files;
@@ -144,15 +142,6 @@ void setEntry(QList<QByteArray> &lines, const QByteArray &key, const QByteArray 
     lines << "[" + FilesSection + "]" << entry;
 }
 
-// The damaged record goes beside the new one under a name of its own, never over an
-// earlier damaged copy.
-bool keepAside(const QString &file)
-{
-    QString aside = file + QStringLiteral(".damaged");
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = file + QStringLiteral(".damaged-%1").arg(n);
-    return QFile::rename(file, aside);
-}
 } // namespace
 
 QString FileDateString(const QDateTime &lastWrite)
@@ -206,22 +195,21 @@ UploadRecord::UploadRecord(const QString &executablePath)
 
 QString UploadRecord::RecordedDate(const QString &photoPath) const
 {
-    return QString::fromUtf8(filesOf(readRecord(file_)).value(photoPath.toUtf8()));
+    return QString::fromUtf8(filesOf(readRecord(file_)).value(QFile::encodeName(photoPath)));
 }
 
 bool UploadRecord::RecordUploadedFile(const QString &photoPath)
 {
-    const QByteArray key = photoPath.toUtf8();
+    const QByteArray key = QFile::encodeName(photoPath);
     const QString date = FileDateString(photoPath);
     if (date.isEmpty() || !isWritableKey(key))
         return false;
 
+    // A record that is there but cannot be read is never replaced: the entries in it would
+    // be lost, and every photo they name sent again.
     RecordText text = readRecord(file_);
-    if (text.state == RecordText::Damaged) {
-        if (!keepAside(file_))
-            return false;
-        text = RecordText{};
-    }
+    if (!text.readable)
+        return false;
     setEntry(text.lines, key, date.toUtf8());
 
     QSaveFile out(file_);
@@ -254,7 +242,7 @@ void UploadRecord::FindUploadedFiles(const QStringList &paths, PathDates &upload
         return;
     const QHash<QByteArray, QByteArray> files = filesOf(readRecord(file_));
     for (auto it = current.cbegin(); it != current.cend(); ++it) {
-        const auto recorded = files.constFind(it.key().toUtf8());
+        const auto recorded = files.constFind(QFile::encodeName(it.key()));
         if (recorded == files.cend())
             continue;
         const QString recordedDate = QString::fromUtf8(*recorded);
@@ -277,7 +265,7 @@ bool UploadRecord::CollectUploadCandidates(const QStringList &paths, bool recurs
     }
     const QHash<QByteArray, QByteArray> files = filesOf(readRecord(file_));
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
-        const QString recorded = QString::fromUtf8(files.value(it.key().toUtf8()));
+        const QString recorded = QString::fromUtf8(files.value(QFile::encodeName(it.key())));
         if (it.value() > recorded)
             newFiles.insert(it.key(), it.value());
         else

@@ -25,10 +25,12 @@ QString FileDateString(const QString &path);
 void ScanForFiles(const QString &path, PathDates &found, bool recurse);
 
 // The uploaded-files record: upload.inf in the program's data folder, section FILES, one
-// line per uploaded photo, "full path=date text". Other sections, keys and lines are kept
-// as they stand, in their order. Every read goes to the disk, so that a record written by
-// the upload worker is seen at once by the photo list; every write replaces the file
-// atomically, so that a reader or a crash never meets half a record.
+// line per uploaded photo, "full path=date text", the path as the file system's bytes. Other
+// sections, keys and lines are kept as they stand, in their order; so is a line that cannot
+// be read (a NUL, bytes that are not UTF-8), which is skipped and costs no other entry. Every
+// read goes to the disk, so that a record written by the upload worker is seen at once by the
+// photo list; every write replaces the file atomically, so that a reader or a crash never
+// meets half a record.
 class UploadRecord
 {
 public:
@@ -41,8 +43,8 @@ public:
     QString RecordedDate(const QString &photoPath) const;
 
     // Records a photo with its current date text. False when the photo has vanished (no
-    // date to record), when the path cannot be written as a record key, or when the
-    // record cannot be written; the record is then left as it was.
+    // date to record), when the path cannot be written as a record key, or when the record
+    // is there but cannot be read, or cannot be written; the record is then left as it was.
     bool RecordUploadedFile(const QString &photoPath);
 
     // Fills `uploaded` with those of `paths` that the record holds and that have not been

@@ -6,6 +6,7 @@
 #include "support/TestFiles.h"
 #include "support/TestPhotos.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -50,6 +51,25 @@ private slots:
         frame.UpdateCommandUi();
         QVERIFY(!frame.toolbar()->isVisible());
         QVERIFY(!frame.action(FrameCommand::Toolbar)->isChecked());
+    }
+
+    void statusPanesAreReadByTheirText()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("IMG_1.jpg"), jpeg(QSize(320, 200), Qt::darkGreen));
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        frame.GetPhotoList()->ListFolder(dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(frame.GetImageView()->hasPicture(), 20000);
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(0)->text(), QString("Page: 1 of 1"));
+        // A screen reader reads a label by its accessible name: it must carry the value.
+        for (int i = 0; i < 6; ++i) {
+            QAccessibleInterface *pane = QAccessible::queryAccessibleInterface(frame.statusPane(i));
+            QVERIFY(pane);
+            QCOMPARE(pane->text(QAccessible::Name), frame.statusPane(i)->text());
+        }
     }
 
     void pagesPhotoAndClosing()

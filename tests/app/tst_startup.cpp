@@ -1,4 +1,5 @@
 #include "app/MainFrame.h"
+#include "app/PhotoCommands.h"
 #include "app/QuillmereNewClientApp.h"
 #include "platform/SettingsStore.h"
 #include "browse/ShellTree.h"
@@ -10,11 +11,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QSemaphore>
+#include <QThread>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -29,6 +32,7 @@ struct Start {
     RecordingPrompts user;
     QStringList drives;
     QSemaphore *mediaAnswer = nullptr; // when set, the media search waits for a release
+    std::atomic<QThread *> scannedOn{nullptr};
     QStringList launched;
     bool updateStarted = false;
     int updateChecks = 0;
@@ -53,6 +57,7 @@ struct Start {
         s.prompts = &user.prompts;
         s.instanceKey = key;
         s.removableDrives = [this] {
+            scannedOn = QThread::currentThread();
             if (mediaAnswer)
                 mediaAnswer->acquire();
             return drives;
@@ -226,16 +231,51 @@ private slots:
         QVERIFY(s.user.shown.isEmpty());
     }
 
+    void cardsNamedByTheServicesAreTreePlaces()
+    {
+        Start s;
+        QTemporaryDir card;
+        writeFile(card.filePath("notes.txt"));
+        s.drives = {card.path()};
+        s.install();
+        QVERIFY(s.runToFirstFolder());
+        QVERIFY(s.scannedOn.load());
+        QVERIFY(s.scannedOn.load() != QThread::currentThread());
+        const QList<QTreeWidgetItem *> places =
+            s.frame()->GetFolderTree()->findItems(QFileInfo(card.path()).fileName(), Qt::MatchExactly);
+        QCOMPARE(places.size(), 1);
+        QVERIFY(places[0]->isExpanded());
+    }
+
+    void recentEntryNamingAPhotoEndsQuietlyOnItsFolder()
+    {
+        Start s;
+        QTemporaryDir recent;
+        writeFile(recent.filePath("old.jpg"));
+        s.install("[Recent%20File%20List]\nFile1=" + recent.filePath("old.jpg").toUtf8() + "\n");
+        QVERIFY(s.runToFirstFolder());
+        QTRY_COMPARE(s.frame()->GetPhotoList()->currentFolder(), recent.path());
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), recent.path());
+        QVERIFY(s.user.shown.isEmpty());
+
+        // From the menu, once its folder is shown, the entry changes nothing and says nothing.
+        QTRY_COMPARE(s.store.ReadRecentFolders(), (QStringList{recent.path(), recent.filePath("old.jpg")}));
+        QSignalSpy selected(s.frame()->GetFolderTree(), &CShellTree::folderSelected);
+        s.app->commands()->OpenRecentFolder(2);
+        QCOMPARE(selected.size(), 0);
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
     void vanishedRecentFolderIsQuietAtStartOnly()
     {
         Start s;
         s.install("[Recent%20File%20List]\nFile1=/no/such/card/\n");
         QVERIFY(s.runToFirstFolder());
         QVERIFY(s.user.shown.isEmpty());
-        QVERIFY(!s.app->quietRecentOpen);
+        QVERIFY(!s.app->flags.quietRecentOpen);
         QVERIFY(s.frame()->GetPhotoList()->currentFolder().isEmpty());
 
-        s.app->OpenRecentFolder(1);
+        s.app->commands()->OpenRecentFolder(1);
         QCOMPARE(s.user.shown.size(), 1);
         QCOMPARE(s.user.shown[0].text, QString("/no/such/card/"));
         QCOMPARE(s.user.shown[0].caption, QString("Folder not found"));
@@ -258,18 +298,18 @@ private slots:
 
         // The folder already shown: nothing happens, not even a new listing.
         QSignalSpy selected(s.frame()->GetFolderTree(), &CShellTree::folderSelected);
-        s.app->OpenRecentFolder(1);
+        s.app->commands()->OpenRecentFolder(1);
         QCOMPARE(selected.size(), 0);
 
         // An entry changed by hand since start-up is honoured.
         QStringList folders = s.store.ReadRecentFolders();
         folders[1] = c.path();
         QVERIFY(s.store.WriteRecentFolders(folders));
-        s.app->OpenRecentFolder(2);
+        s.app->commands()->OpenRecentFolder(2);
         QTRY_COMPARE(selected.size(), 1);
         QTRY_COMPARE(s.frame()->GetFolderTree()->selectedPath(), c.path());
 
-        s.app->OpenRecentFolder(4); // empty slot: nothing
+        s.app->commands()->OpenRecentFolder(4); // empty slot: nothing
         QCOMPARE(selected.size(), 1);
         QVERIFY(s.user.shown.isEmpty());
     }
@@ -287,7 +327,7 @@ private slots:
         QVERIFY(s.run());
         QSignalSpy chosen(s.app.get(), &CQuillmereNewClientApp::startFolderChosen);
 
-        s.app->OpenRecentFolder(1);
+        s.app->commands()->OpenRecentFolder(1);
         slowCard.release();
         QVERIFY(chosen.wait());
         QCOMPARE(s.app->removablePhotoFolder, card.filePath("DCIM"));

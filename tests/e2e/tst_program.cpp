@@ -18,20 +18,22 @@ class TestProgram : public QObject
         env.insert("HOME", home_.path());
         env.insert("XDG_CONFIG_HOME", home_.filePath("config"));
         env.insert("XDG_DATA_HOME", home_.filePath("data"));
+        // The instance socket lives in the runtime folder: a copy that the developer has open
+        // must not answer for the one under test.
         env.insert("XDG_RUNTIME_DIR", home_.filePath("run"));
-        // The instance socket lives in the temporary folder: a copy that the developer has
-        // open must not answer for the one under test.
         env.insert("TMPDIR", home_.filePath("tmp"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("QUILLMERE_REMOVABLE_ROOTS", "");
         return env;
     }
 
-    int runToEnd(const QString &program, const QStringList &args, QByteArray *err = nullptr) const
+    int runToEnd(const QString &program, const QStringList &args, QByteArray *err = nullptr,
+                 QProcessEnvironment env = {}) const
     {
         const int timeoutMs = 20000;
         QProcess p;
-        QProcessEnvironment env = environment();
+        if (env.isEmpty())
+            env = environment();
         env.insert("QUILLMERE_PROMPTS", "stderr");
         p.setProcessEnvironment(env);
         p.start(program, args);
@@ -49,9 +51,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(home_.isValid());
-        for (const char *sub : {"config", "data", "run", "tmp"})
+        for (const char *sub : {"config", "data", "run", "other-run", "tmp"})
             QVERIFY(QDir(home_.path()).mkdir(sub));
-        QFile::setPermissions(home_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char *run : {"run", "other-run"})
+            QFile::setPermissions(home_.filePath(run), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void photoInfoNeedsNoWindowNorSettings()
@@ -118,7 +121,7 @@ private slots:
         first.setProcessEnvironment(environment());
         first.start(QUILLMERE_PROGRAM, {"RunMinimized"});
         QVERIFY(first.waitForStarted());
-        const QString socket = home_.filePath(QString("tmp/Quillmere-%1").arg(::getuid()));
+        const QString socket = home_.filePath(QString("run/Quillmere-%1").arg(::getuid()));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 20000);
 
         const QString mark = home_.filePath("data/Quillmere/started");
@@ -133,6 +136,16 @@ private slots:
         QVERIFY2(!err.contains("PROMPT"), err.constData());
         QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {"/some/photo.jpg"}, &err), 0);
         QVERIFY2(!err.contains("PROMPT"), err.constData());
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // Another user, or another test home, shares the temporary folder but not the runtime
+        // folder: its copy does not find this one and goes on with its own start, which here
+        // has no settings to find.
+        QProcessEnvironment other = environment();
+        other.insert("XDG_RUNTIME_DIR", home_.filePath("other-run"));
+        other.insert("XDG_CONFIG_HOME", home_.filePath("other-config"));
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {}, &err, other), 1);
+        QVERIFY2(err.contains("PROMPT Quillmere: Missing Quillmere settings"), err.constData());
         QCOMPARE(first.state(), QProcess::Running);
 
         first.terminate();

@@ -1,7 +1,9 @@
 #include "platform/SingleInstance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -48,7 +50,7 @@ private slots:
     {
         const QString key = uniqueKey();
         // A bound socket whose owner is gone: what a crash leaves behind.
-        const QByteArray path = QFile::encodeName(QDir::tempPath() + u'/' + key);
+        const QByteArray path = QFile::encodeName(SingleInstance::socketPath(key));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
         sockaddr_un addr{};
@@ -62,6 +64,37 @@ private slots:
         SingleInstance first(key);
         QVERIFY(first.claim());
         QSignalSpy activated(&first, &SingleInstance::activationRequested);
+        QVERIFY(!claimElsewhere(key));
+        QTRY_COMPARE(activated.size(), 1);
+    }
+
+    void eachRuntimeFolderHasACopyOfItsOwn()
+    {
+        // Two users, or two test homes, share the temporary folder but not their runtime
+        // folders: neither may find the other's copy.
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] {
+            if (saved.isNull())
+                qunsetenv("XDG_RUNTIME_DIR");
+            else
+                qputenv("XDG_RUNTIME_DIR", saved);
+        });
+        QTemporaryDir ann, bob;
+        const QString key = uniqueKey();
+
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(ann.path()));
+        SingleInstance first(key);
+        QVERIFY(first.claim());
+        QCOMPARE(SingleInstance::socketPath(key), ann.filePath(key));
+        QVERIFY(QFileInfo(ann.filePath(key)).exists());
+        QVERIFY(!QFileInfo::exists(QDir::temp().filePath(key)));
+
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(bob.path()));
+        QSignalSpy activated(&first, &SingleInstance::activationRequested);
+        QVERIFY(claimElsewhere(key));
+        QCOMPARE(activated.size(), 0);
+
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(ann.path()));
         QVERIFY(!claimElsewhere(key));
         QTRY_COMPARE(activated.size(), 1);
     }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -133,29 +134,79 @@ private slots:
         QVERIFY(!record.RecordedDate(b).isEmpty());
     }
 
-    void aDamagedRecordReadsEmptyAndIsKeptAside()
+    void anUnreadableLineCostsNoOtherEntry_data()
+    {
+        QTest::addColumn<QByteArray>("bad");
+        QTest::addColumn<int>("at"); // the line before which it stands; -1: last, with no line end
+        QTest::newRow("NUL in a path, first") << "/p/a\0b.jpg=20060307090502040"_qba << 1;
+        QTest::newRow("NUL in a date, between") << "/p/x.jpg=2006\0307090502040"_qba << 2;
+        QTest::newRow("Latin-1 name, between") << "/p/caf\xe9.jpg=20060307090502040"_qba << 2;
+        QTest::newRow("broken UTF-8 date, last") << "/p/y.jpg=2006\xff\xfe"_qba << 3;
+        QTest::newRow("cut UTF-8, last without line end") << "/p/\xc3"_qba << -1;
+        QTest::newRow("a lone NUL, before the section") << "\0"_qba << 0;
+    }
+    void anUnreadableLineCostsNoOtherEntry()
+    {
+        QFETCH(QByteArray, bad);
+        QFETCH(int, at);
+        QTemporaryDir dir;
+        UploadRecord record(dir.path());
+        const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg"), c = dir.filePath("c.jpg");
+        for (const QString &p : {a, b, c}) {
+            writeFile(p, "x");
+            setWritten(p, Uploaded);
+        }
+        QList<QByteArray> lines{"[FILES]", a.toUtf8() + "=20060307090502040", b.toUtf8() + "=20060307090502040"};
+        QByteArray text;
+        if (at < 0)
+            text = lines.join('\n') + '\n' + bad;
+        else
+            text = (lines.mid(0, at) + QList<QByteArray>{bad} + lines.mid(at)).join('\n') + '\n';
+        writeFile(record.filePath(), text);
+
+        PathDates found, known;
+        record.FindUploadedFiles({a, b, c}, found);
+        QCOMPARE(found.keys(), (QStringList{a, b}));
+        QVERIFY(record.CollectUploadCandidates({a, b, c}, false, found, known));
+        QCOMPARE(found.keys(), QStringList{c});
+        QCOMPARE(known.keys(), (QStringList{a, b}));
+
+        // The next write keeps every entry, and the unreadable line byte for byte.
+        QVERIFY(record.RecordUploadedFile(c));
+        const QByteArray written = contents(record.filePath());
+        QVERIFY(written.contains(bad));
+        for (const QString &p : {a, b, c})
+            QCOMPARE(record.RecordedDate(p), QString("20060307090502040"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"a.jpg", "b.jpg", "c.jpg", "upload.inf"}));
+    }
+
+    void namesAreTheFileSystemsBytes()
+    {
+        QTemporaryDir dir;
+        UploadRecord record(dir.path());
+        const QString photo = dir.filePath(QString::fromUtf8("Caf\u00e9 \u00e9t\u00e9 \u65e5.jpg"));
+        writeFile(photo, "x");
+        QVERIFY(record.RecordUploadedFile(photo));
+        QVERIFY(contents(record.filePath()).contains(QFile::encodeName(photo) + '='));
+        QCOMPARE(record.RecordedDate(photo), FileDateString(photo));
+        PathDates found;
+        record.FindUploadedFiles({photo}, found);
+        QCOMPARE(found.keys(), QStringList{photo});
+    }
+
+    void aRecordThatCannotBeReadIsNeverReplaced()
     {
         QTemporaryDir dir;
         UploadRecord record(dir.path());
         const QString a = dir.filePath("a.jpg");
         writeFile(a, "x");
-        const QByteArray damaged = "[FILES]\n" + a.toUtf8() + "=99999999999999999\n\0\xff\xfe"_qba;
-        writeFile(record.filePath(), damaged);
-
+        // Something that is there but gives no bytes: it reads as empty, and is not written over.
+        QVERIFY(QDir(dir.path()).mkdir("upload.inf"));
         PathDates found, known;
-        record.FindUploadedFiles({a}, found);
-        QVERIFY(found.isEmpty());
         QVERIFY(record.CollectUploadCandidates({a}, false, found, known));
         QCOMPARE(found.keys(), QStringList{a});
-
-        QVERIFY(record.RecordUploadedFile(a));
-        QCOMPARE(contents(record.filePath() + ".damaged"), damaged);
-        QCOMPARE(record.RecordedDate(a), FileDateString(a));
-        // A second damage does not replace the first copy.
-        writeFile(record.filePath(), "\0"_qba);
-        QVERIFY(record.RecordUploadedFile(a));
-        QCOMPARE(contents(record.filePath() + ".damaged"), damaged);
-        QCOMPARE(contents(record.filePath() + ".damaged-2"), "\0"_qba);
+        QVERIFY(!record.RecordUploadedFile(a));
+        QVERIFY(QFileInfo(record.filePath()).isDir());
     }
 
     void candidatesAreTheNewAndTheChanged()

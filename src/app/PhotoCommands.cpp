@@ -1,0 +1,162 @@
+#include "app/PhotoCommands.h"
+
+#include "app/MainFrame.h"
+#include "app/RecentFolders.h"
+#include "app/RunFlags.h"
+#include "browse/ImageView.h"
+#include "browse/ShellTree.h"
+#include "browse/ThumbsView.h"
+#include "platform/Prompts.h"
+#include "platform/Settings.h"
+#include "platform/SettingsStore.h"
+
+#include <QFileInfo>
+
+PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent)
+    : QObject(parent), frame_(frame), context_(std::move(context))
+{
+    CThumbsView *list = frame_.GetPhotoList();
+    connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
+    connect(&frame_, &CMainFrame::recentFolderChosen, this, &PhotoCommands::OpenRecentFolder);
+    connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
+    connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
+        RenamePhoto(list->GetItemPath(index), newName);
+    });
+
+    // The thumbnail worker looks the record up on its own thread: it gets a record of its
+    // own, not the settings.
+    list->SetUploadedLookup([record = UploadRecord(context_.settings->executablePath)](const QStringList &paths) {
+        PathDates uploaded;
+        record.FindUploadedFiles(paths, uploaded);
+        return uploaded;
+    });
+
+    recent_ = context_.store->ReadRecentFolders();
+    frame_.SetRecentFolders(recent_);
+}
+
+void PhotoCommands::Run(FrameCommand id)
+{
+    using C = FrameCommand;
+    switch (id) {
+    case C::SlideShow: ShowSlideShow(); break;
+    case C::UploadPhoto: UploadThisPhoto(); break;
+    case C::UploadFolder: UploadAllPhotos(); break;
+    case C::BuyPhoto: BuyThisPhoto(); break;
+    case C::BuyFolder: BuyAllPhotos(); break;
+    case C::AdvancedSettings: ShowAdvancedSettings(); break;
+    case C::LiveUpdate: OnLiveUpdate(); break;
+    default: break; // the frame carries out the others itself
+    }
+}
+
+void PhotoCommands::AddRecentFolder(const QString &path)
+{
+    recent_ = InsertRecentFolder(recent_, AbsoluteFolderPath(path));
+    context_.store->WriteRecentFolders(recent_);
+    frame_.SetRecentFolders(recent_);
+}
+
+void PhotoCommands::OpenRecentFolder(int n)
+{
+    // The store is read, not the list in memory: an entry changed by hand since start-up
+    // is honoured.
+    const QString path = context_.store->ReadRecentFolder(n);
+    const QString shown = frame_.GetPhotoList()->currentFolder();
+    if (!path.isEmpty() && path != shown) {
+        const QFileInfo entry(path);
+        if (entry.isDir()) {
+            frame_.GetFolderTree()->SelectPath(WithoutVolumeRootSlash(path));
+        } else if (entry.exists()) {
+            // An entry naming a file: the walk down the tree ends on the folder holding it.
+            if (entry.absolutePath() != shown)
+                frame_.GetFolderTree()->SelectPath(entry.absolutePath());
+        } else if (!context_.flags->quietRecentOpen) {
+            Prompt p;
+            p.text = path;
+            p.caption = QStringLiteral("Folder not found");
+            p.icon = PromptIcon::Error;
+            p.owner = &frame_;
+            context_.prompts->ask(p);
+        }
+    }
+    context_.flags->quietRecentOpen = false;
+}
+
+void PhotoCommands::UploadThisPhoto()
+{
+    const QString shown = frame_.GetImageView()->path();
+    UploadPhotos(shown.isEmpty() ? QStringList() : QStringList{shown});
+}
+
+void PhotoCommands::UploadAllPhotos()
+{
+    UploadPhotos(frame_.GetPhotoList()->photos());
+}
+
+void PhotoCommands::UploadPhotos(const QStringList &)
+{
+    // The upload dialog is not built yet: the command does nothing.
+}
+
+void PhotoCommands::runBuy(const std::function<void()> &upload)
+{
+    buyMode_ = true;
+    printOrderMap_.clear();
+    upload();
+    buyMode_ = false;
+}
+
+void PhotoCommands::BuyThisPhoto()
+{
+    runBuy([this] { UploadThisPhoto(); });
+}
+
+void PhotoCommands::BuyAllPhotos()
+{
+    runBuy([this] { UploadAllPhotos(); });
+}
+
+void PhotoCommands::BuyPhotos(const QStringList &sources)
+{
+    runBuy([this, &sources] { UploadPhotos(sources); });
+}
+
+bool PhotoCommands::ShowAccountSettings()
+{
+    AccountContext account;
+    account.settings = context_.settings;
+    account.store = context_.store;
+    account.prompts = context_.prompts;
+    account.albumList = &albumList_;
+    account.uploadOnlyNew = &context_.flags->uploadOnlyNew;
+    if (context_.verifyAccount)
+        account.verify = context_.verifyAccount;
+    account.parent = &frame_;
+    return ::ShowAccountSettings(account);
+}
+
+void PhotoCommands::ShowAdvancedSettings()
+{
+    // The Advanced Settings dialog is not built yet: the command does nothing.
+}
+
+void PhotoCommands::ShowSlideShow()
+{
+    // The slideshow is not built yet: the command does nothing.
+}
+
+void PhotoCommands::SendPhotosByMail(const QStringList &)
+{
+    // Mailing is not built yet: the command does nothing.
+}
+
+void PhotoCommands::RenamePhoto(const QString &, const QString &)
+{
+    // Renaming is not built yet: the list keeps the file's name.
+}
+
+void PhotoCommands::OnLiveUpdate()
+{
+    // The manual version check is not built yet: the command does nothing.
+}

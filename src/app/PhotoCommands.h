@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/FrameCommands.h"
+#include "upload/AccountSettings.h"
+#include "upload/UploadRecord.h"
+
+#include <QDialog>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class CMainFrame;
+class Prompts;
+class SettingsStore;
+struct RunFlags;
+struct Settings;
+
+// What the command controller works with, lent by the application object for the whole run.
+struct CommandContext {
+    Settings *settings = nullptr; // the held settings: UI thread only, a worker gets a copy
+    RunFlags *flags = nullptr;
+    SettingsStore *store = nullptr;
+    Prompts *prompts = nullptr;
+    AccountVerifier verifyAccount; // empty: the album service named by the settings
+};
+
+// Where the commands of the main frame and the requests of the photo list meet the rest of the
+// program. The frame only says which command was chosen (`commandRequested`, the recent-folder
+// entries); the list says what it wants done to which photo. This runs each with what it owns:
+// the recent-folder list and the fields that the upload, buy and tray commands share. Anything
+// it starts on a worker gets a copy of what that worker reads.
+class PhotoCommands : public QObject
+{
+    Q_OBJECT
+public:
+    PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent = nullptr);
+
+    // A command of the frame whose work is not a pane's own.
+    void Run(FrameCommand id);
+
+    const QStringList &recentFolders() const { return recent_; }
+    // A folder with photos was listed: it goes to the top of the recent folders.
+    void AddRecentFolder(const QString &path);
+    // Entry n (1 to 4) of the recent folders, as the store holds it now.
+    void OpenRecentFolder(int n);
+
+    // The upload commands. Each entry point gathers its source paths and hands them on.
+    void UploadThisPhoto();
+    void UploadAllPhotos();
+    virtual void UploadPhotos(const QStringList &sources);
+    // The buy commands: the matching upload command, run in buy mode.
+    void BuyThisPhoto();
+    void BuyAllPhotos();
+    void BuyPhotos(const QStringList &sources);
+
+    // The account dialog: true when confirmed with a valid account, which is then held, with
+    // its albums in `albumList` and the dialog's choice in `uploadOnlyNew`.
+    bool ShowAccountSettings();
+    virtual void ShowAdvancedSettings();
+    virtual void ShowSlideShow();
+    virtual void SendPhotosByMail(const QStringList &paths);
+    virtual void RenamePhoto(const QString &path, const QString &newName);
+    virtual void OnLiveUpdate();
+
+    // The fields the upload, buy and tray commands share.
+    QDialog *activeUploadDialog() const { return activeUploadDialog_; }
+    const QString &albumList() const { return albumList_; }
+    bool buyMode() const { return buyMode_; }
+    const PathDates &printOrderMap() const { return printOrderMap_; }
+    const PathDates &newFiles() const { return newFiles_; }
+    const PathDates &knownFiles() const { return knownFiles_; }
+
+private:
+    void runBuy(const std::function<void()> &upload);
+
+    CMainFrame &frame_;
+    CommandContext context_;
+    QStringList recent_;
+
+    QPointer<QDialog> activeUploadDialog_; // the upload dialog while it is open
+    QString albumList_;                    // the account's albums, each followed by ";;;"
+    bool buyMode_ = false;                 // the upload command runs for a buy command
+    PathDates printOrderMap_;              // photo path to date text, the photos to buy
+    PathDates newFiles_;                   // candidates to upload, with their date texts
+    PathDates knownFiles_;                 // candidates uploaded and unchanged since
+};
