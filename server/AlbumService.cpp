@@ -499,8 +499,13 @@ bool AlbumService::cutOnce(const AlbumStore::Upload &upload, qint64 bytes, qint6
 HttpReply AlbumService::order(const HttpRequest &request)
 {
     QByteArray body;
-    if (!ReadSmallBody(request, kMaxFormBytes, &body))
-        return Error(413, QStringLiteral("The request body is too large."));
+    if (!ReadSmallBody(request, kMaxFormBytes, &body)) {
+        if (body.size() > kMaxFormBytes || request.contentLength > kMaxFormBytes)
+            return Error(413, QStringLiteral("The request body is too large."));
+        HttpReply r; // the body never came whole: nobody is waiting for an answer
+        r.hangUp = true;
+        return r;
+    }
     const QMap<QString, QString> form = ParseForm(body);
     HttpReply r;
     const QString user = form.value(QStringLiteral("user"));
