@@ -17,6 +17,8 @@
 
 #include <openssl/evp.h>
 
+#include <future>
+
 namespace {
 
 const char kInProgressFile[] = "uploads-in-progress.ini";
@@ -160,6 +162,9 @@ struct CQLMAPI::Impl
     qint64 sent = 0;      // bytes handed to the connection
     bool started = false;
     bool whole = false;   // the service confirmed the photo
+    // The checksum of the next PATCH, computed while the current one is on the wire.
+    std::future<QByteArray> nextSum;
+    qint64 nextSumFrom = -1;
 
     HttpReply call(const QByteArray &method, const QString &url, const QList<QByteArray> &headers = {})
     {
@@ -228,10 +233,17 @@ struct CQLMAPI::Impl
         r.password = password;
         r.headers = {kTus, "Content-Type: application/offset+octet-stream", "Upload-Offset: " + QByteArray::number(fed)};
         if (address.checksum != ServiceAddress::Checksum::None) {
-            const QByteArray sum = FileChecksum(path, fed, patchEnd, address.checksum);
+            const QByteArray sum = nextSumFrom == fed && nextSum.valid()
+                ? nextSum.get()
+                : FileChecksum(path, fed, patchEnd, address.checksum);
             if (sum.isEmpty())
                 Fail(QStringLiteral("Cannot open file ") + path);
             r.headers << "Upload-Checksum: " + sum;
+            nextSumFrom = -1;
+            if (patchEnd < length) {
+                nextSumFrom = patchEnd;
+                nextSum = std::async(std::launch::async, FileChecksum, path, patchEnd, planPatch(patchEnd), address.checksum);
+            }
         }
         http.open(r, patchEnd - fed);
     }
@@ -338,6 +350,7 @@ void CQLMAPI::startUpload(const QString &email, const QString &password, const Q
     s.password = password;
     s.path = path;
     s.position = s.sent = s.resumedAt = s.fed = s.patchEnd = 0;
+    s.nextSumFrom = -1;
     s.whole = false;
     s.filedAs.clear();
     s.started = true;
