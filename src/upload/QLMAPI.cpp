@@ -374,8 +374,8 @@ void CQLMAPI::startUpload(const QString &email, const QString &password, const Q
     if (!s.location.isEmpty()) {
         const HttpReply r = s.call("HEAD", s.location, {kTus});
         const qint64 offset = OffsetOf(r, "Upload-Offset");
-        if (r.status == 401)
-            Refused(r);
+        if (r.status == 401 || r.status >= 500)
+            Refused(r); // the service has the upload but cannot go on with it now
         if (r.status == 200 && OffsetOf(r, "Upload-Length") == s.length && offset >= 0 && offset < s.length) {
             s.resumedAt = s.fed = offset;
         } else if (r.status == 200 && offset == s.length && r.hasHeader("Quillmere-Photo")) {
