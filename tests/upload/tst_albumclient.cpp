@@ -337,7 +337,9 @@ private slots:
             CQLMAPI api(server.address());
             int status = 0;
             const QString failure = Failure([&] { Upload(api, "Blocked", path, bytes); }, &status);
-            QCOMPARE(failure, QString("The service cannot create the album."));
+            QVERIFY2(!failure.isEmpty(), "a photo that is in no album is no success");
+            if (attempt == 0) // a retry learns it from a HEAD, which has no room for a reason
+                QCOMPARE(failure, QString("The service cannot create the album."));
             QCOMPARE(status, 500);
         }
         QVERIFY(QFile::remove(blocker.fileName()));
