@@ -155,8 +155,10 @@ struct AlbumHttpServer::Impl
         }
         request.contentLength = QByteArray::fromStdString(req.get_header_value("Content-Length")).toLongLong();
         bool bodyRead = request.contentLength == 0;
+        bool bodyStarted = false;
         if (reader) {
             request.readBody = [&](const BodySink &sink) {
+                bodyStarted = true;
                 const bool whole = (*reader)([&](const char *data, size_t n) { return sink(data, qint64(n)); });
                 bodyRead = whole;
                 return whole;
@@ -166,7 +168,8 @@ struct AlbumHttpServer::Impl
             bodyRead = true;
         }
         const HttpReply r = service.handle(request);
-        if (!bodyRead && reader && request.contentLength <= kDrainLimit)
+        // A short body nobody read is read and dropped; one read in part cannot be resumed.
+        if (!bodyRead && !bodyStarted && reader && request.contentLength <= kDrainLimit)
             bodyRead = (*reader)([](const char *, size_t) { return true; });
         reply(r, req, res, bodyRead);
     }
