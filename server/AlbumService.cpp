@@ -1,43 +1,21 @@
 #include "AlbumService.h"
 
-#include <QFile>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
+
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
 
 namespace {
 
-constexpr qsizetype kMaxHeaderBytes = 64 * 1024;
 constexpr qint64 kMaxFormBytes = 1 << 20;
 const QByteArray kTusVersion = "1.0.0";
 const QByteArray kUploadsPath = "/api/v1/uploads";
-
-QByteArray ReasonPhrase(int status)
-{
-    switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 411: return "Length Required";
-    case 412: return "Precondition Failed";
-    case 413: return "Payload Too Large";
-    case 415: return "Unsupported Media Type";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
+const QByteArray kOctetStream = "application/offset+octet-stream";
 
 HttpReply Error(int status, const QString &reason)
 {
@@ -45,6 +23,18 @@ HttpReply Error(int status, const QString &reason)
     r.status = status;
     r.body = reason.toUtf8();
     r.error = true;
+    return r;
+}
+
+HttpReply Error(const AlbumStore::Problem &problem)
+{
+    return Error(problem.status, problem.reason);
+}
+
+HttpReply NotAllowed(const QByteArray &allow)
+{
+    HttpReply r = Error(405, QStringLiteral("Method not allowed here."));
+    r.headers.emplaceBack("Allow", allow);
     return r;
 }
 
@@ -56,10 +46,18 @@ HttpReply Html(const QString &page)
     return r;
 }
 
+// `body` is markup already; the title is text.
 QString Page(const QString &title, const QString &body)
 {
-    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%1</title></head>\n<body>\n<h1>%1</h1>\n%2</body></html>\n")
-        .arg(title.toHtmlEscaped(), body);
+    const QString t = title.toHtmlEscaped();
+    return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>") + t
+           + QStringLiteral("</title></head>\n<body>\n<h1>") + t + QStringLiteral("</h1>\n") + body
+           + QStringLiteral("</body></html>\n");
+}
+
+QByteArray PhotoHeader(const AlbumStore::Upload &u)
+{
+    return u.photo.toUtf8().toPercentEncoding("/ ");
 }
 
 // application/x-www-form-urlencoded: "+" is a blank, then percent escapes.
@@ -90,12 +88,9 @@ QMap<QString, QString> ParseMetadata(const QByteArray &header, bool *ok)
         const QByteArray key = space < 0 ? trimmed : trimmed.left(space);
         const QByteArray encoded = space < 0 ? QByteArray() : trimmed.mid(space + 1);
         const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded) {
+        // A NUL would cut the name short somewhere down the line.
+        if (!decoded || decoded.decoded.contains('\0')) {
             *ok = false;
-            return meta;
-        }
-        if (decoded.decoded.contains('\0')) {
-            *ok = false; // a NUL would cut the name short somewhere down the line
             return meta;
         }
         meta.insert(QString::fromLatin1(key), QString::fromUtf8(decoded.decoded));
@@ -114,248 +109,101 @@ bool ParseLength(const QByteArray &text, qint64 *value)
     return true;
 }
 
-// One client connection: reads requests one after another, streams upload bodies to disk,
-// writes the replies (after the configured delay).
-class HttpConnection : public QObject
+// Reads a body that is not upload bytes, at most `limit` bytes of it.
+bool ReadSmallBody(const HttpRequest &request, qint64 limit, QByteArray *out)
 {
-public:
-    HttpConnection(QTcpSocket *socket, AlbumService *service) : QObject(service), socket_(socket), service_(service)
-    {
-        socket_->setParent(this);
-        connect(socket_, &QTcpSocket::readyRead, this, &HttpConnection::process);
-        connect(socket_, &QTcpSocket::disconnected, this, &HttpConnection::finish);
+    if (!request.readBody) {
+        *out = request.body;
+        return out->size() <= limit;
     }
+    if (request.contentLength > limit)
+        return false;
+    out->clear();
+    return request.readBody([&](const char *data, qint64 n) {
+        out->append(data, qsizetype(n));
+        return out->size() <= limit;
+    });
+}
 
-private:
-    enum State { Headers, Body, UploadBody, Discard, Replying };
+} // namespace
 
-    void finish()
+// The tus checksum extension: "<algorithm> <base64 digest>".
+struct AlbumService::Checksum
+{
+    const EVP_MD *md = nullptr;
+    QByteArray expected;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx{nullptr, EVP_MD_CTX_free};
+
+    // False with a reason when the header cannot be used.
+    bool parse(const QByteArray &header, QString *reason)
     {
-        part_.close();
-        deleteLater();
-    }
-
-    void process()
-    {
-        buffer_ += socket_->readAll();
-        while (state_ != Replying) {
-            if (state_ == Headers) {
-                const qsizetype end = buffer_.indexOf("\r\n\r\n");
-                if (end < 0) {
-                    if (buffer_.size() > kMaxHeaderBytes) {
-                        closeAfter_ = true;
-                        send(Error(431, QStringLiteral("The request headers are too large.")));
-                    }
-                    return;
-                }
-                const QByteArray head = buffer_.left(end);
-                buffer_.remove(0, end + 4);
-                if (!startRequest(head))
-                    return;
-                continue;
-            }
-            if (buffer_.isEmpty() && remaining_ > 0)
-                return;
-            const qint64 n = std::min<qint64>(remaining_, buffer_.size());
-            if (state_ == Body) {
-                request_.body += buffer_.left(n);
-            } else if (state_ == UploadBody) {
-                qint64 take = n;
-                const bool drop = dropAfter_ >= 0 && received_ + n >= dropAfter_;
-                if (drop)
-                    take = dropAfter_ - received_;
-                part_.write(buffer_.constData(), take);
-                received_ += take;
-                if (drop) {
-                    // The switch that cuts a connection: keep what came, then hang up.
-                    part_.close();
-                    socket_->abort();
-                    return;
-                }
-            }
-            buffer_.remove(0, n);
-            remaining_ -= n;
-            if (remaining_ > 0)
-                return;
-            if (state_ == UploadBody) {
-                part_.close();
-                send(service_->endUploadBody(upload_));
-            } else if (state_ == Discard) {
-                send(pending_);
-            } else {
-                send(service_->handle(request_));
-            }
-        }
-    }
-
-    // Parses the request line and headers; false when the connection is done with.
-    bool startRequest(const QByteArray &head)
-    {
-        request_ = HttpRequest();
-        const QList<QByteArray> lines = head.split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        if (first.size() != 3 || !first[2].startsWith("HTTP/1.")) {
-            closeAfter_ = true;
-            send(Error(400, QStringLiteral("This is not an HTTP request.")));
+        const qsizetype space = header.indexOf(' ');
+        const QByteArray algorithm = header.left(space).trimmed().toLower();
+        if (algorithm == "sha1")
+            md = EVP_sha1();
+        else if (algorithm == "sha256")
+            md = EVP_sha256();
+        else {
+            *reason = QStringLiteral("This service checks sha1 and sha256 checksums only.");
             return false;
         }
-        request_.method = first[0];
-        request_.target = first[1];
-        for (int i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0)
-                request_.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
-        }
-        const qsizetype q = request_.target.indexOf('?');
-        request_.path = q < 0 ? request_.target : request_.target.left(q);
-        request_.query = q < 0 ? QByteArray() : request_.target.mid(q + 1);
-        const QByteArray prefix = service_->options().prefix.toUtf8();
-        if (!prefix.isEmpty() && (request_.path == prefix || request_.path.startsWith(prefix + '/')))
-            request_.path = request_.path.mid(prefix.size());
-        if (request_.path.isEmpty())
-            request_.path = "/";
-        closeAfter_ = request_.header("connection").toLower() == "close" || first[2] == "HTTP/1.0";
-
-        if (!request_.header("transfer-encoding").isEmpty()) {
-            closeAfter_ = true;
-            send(Error(411, QStringLiteral("Send the body with a Content-Length.")));
+        const auto digest = QByteArray::fromBase64Encoding(header.mid(space + 1).trimmed(),
+                                                           QByteArray::AbortOnBase64DecodingErrors);
+        if (space < 0 || !digest || digest.decoded.size() != EVP_MD_size(md)) {
+            *reason = QStringLiteral("Upload-Checksum is not valid.");
             return false;
         }
-        qint64 length = 0;
-        const QByteArray cl = request_.header("content-length");
-        if (!cl.isEmpty() && !ParseLength(cl, &length)) {
-            closeAfter_ = true;
-            send(Error(400, QStringLiteral("Content-Length is not a number.")));
-            return false;
-        }
-        remaining_ = length;
-        const bool expects = request_.header("expect").toLower() == "100-continue";
-
-        if (request_.method == "PATCH" && request_.path.startsWith(kUploadsPath + '/')) {
-            HttpReply refusal;
-            if (!service_->beginUploadBody(request_, &upload_, &refusal)) {
-                if (expects) {
-                    closeAfter_ = true; // the body may still come: do not read it as a request
-                    send(refusal);
-                    return false;
-                }
-                pending_ = refusal;
-                state_ = Discard;
-                return true;
-            }
-            part_.setFileName(service_->partPathOf(upload_.id));
-            if (!part_.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                pending_ = Error(500, QStringLiteral("The service cannot store the photo now."));
-                state_ = Discard;
-                return true;
-            }
-            received_ = 0;
-            dropAfter_ = service_->dropAfterFor(upload_.id);
-            state_ = UploadBody;
-        } else if (length > kMaxFormBytes) {
-            closeAfter_ = true;
-            send(Error(413, QStringLiteral("The request body is too large.")));
-            return false;
-        } else {
-            state_ = Body;
-        }
-        if (expects && length > 0)
-            socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
+        expected = digest.decoded;
+        ctx.reset(EVP_MD_CTX_new());
+        EVP_DigestInit_ex(ctx.get(), md, nullptr);
         return true;
     }
-
-    void send(const HttpReply &reply)
+    void add(const char *data, qint64 n) { EVP_DigestUpdate(ctx.get(), data, size_t(n)); }
+    bool matches()
     {
-        state_ = Replying;
-        const int delay = service_->options().faults.delayMs;
-        if (delay > 0)
-            QTimer::singleShot(delay, this, [this, reply] { write(reply); });
-        else
-            write(reply);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        EVP_DigestFinal_ex(ctx.get(), digest, &size);
+        return QByteArray(reinterpret_cast<const char *>(digest), int(size)) == expected;
     }
+};
 
-    void write(const HttpReply &reply)
+namespace {
+
+// One writer per upload: the lock is held for one PATCH and given back however it ends.
+class UploadLock
+{
+public:
+    UploadLock(AlbumStore &store, QString id) : store_(store), id_(std::move(id)), held_(store.lock(id_)) {}
+    ~UploadLock()
     {
-        const QByteArray body = reply.error ? service_->errorBody(reply) : reply.body;
-        const QByteArray type = reply.error && service_->options().faults.htmlErrors ? "text/html; charset=utf-8"
-                                                                                      : reply.contentType;
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + ReasonPhrase(reply.status) + "\r\n";
-        for (const auto &[name, value] : reply.headers)
-            out += name + ": " + value + "\r\n";
-        if (reply.status != 204)
-            out += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-        out += closeAfter_ ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-        out += "\r\n";
-        if (request_.method != "HEAD" && reply.status != 204)
-            out += body;
-        socket_->write(out);
-        if (closeAfter_) {
-            socket_->disconnectFromHost();
-            return;
-        }
-        state_ = Headers;
-        request_ = HttpRequest();
-        if (!buffer_.isEmpty())
-            QTimer::singleShot(0, this, &HttpConnection::process);
+        if (held_)
+            store_.unlock(id_);
     }
+    bool held() const { return held_; }
 
-    QTcpSocket *socket_;
-    AlbumService *service_;
-    State state_ = Headers;
-    QByteArray buffer_;
-    HttpRequest request_;
-    qint64 remaining_ = 0;
-    bool closeAfter_ = false;
-    AlbumStore::Upload upload_;
-    QFile part_;
-    qint64 received_ = 0;
-    qint64 dropAfter_ = -1;
-    HttpReply pending_;
+private:
+    AlbumStore &store_;
+    QString id_;
+    bool held_;
 };
 
 } // namespace
 
-AlbumService::AlbumService(AlbumStore &store, ServiceOptions options, QObject *parent)
-    : QObject(parent), store_(store), options_(std::move(options)), server_(new QTcpServer(this))
-{
-    connect(server_, &QTcpServer::newConnection, this, &AlbumService::accept);
-}
-
-AlbumService::~AlbumService() = default;
-
-bool AlbumService::listen(const QString &host, quint16 port, QString *error)
-{
-    if (!server_->listen(QHostAddress(host), port)) {
-        *error = server_->errorString();
-        return false;
-    }
-    return true;
-}
-
-quint16 AlbumService::port() const
-{
-    return server_->serverPort();
-}
-
-QString AlbumService::partPathOf(const QString &id) const
-{
-    return store_.partPath(id);
-}
-
-void AlbumService::accept()
-{
-    while (QTcpSocket *socket = server_->nextPendingConnection())
-        new HttpConnection(socket, this);
-}
+AlbumService::AlbumService(AlbumStore &store, ServiceOptions options) : store_(store), options_(std::move(options)) {}
 
 QByteArray AlbumService::errorBody(const HttpReply &reply) const
 {
-    if (!options_.faults.htmlErrors)
+    if (!reply.error || !options_.faults.htmlErrors)
         return reply.body;
-    return Page(QStringLiteral("Error %1").arg(reply.status),
-                QStringLiteral("<p>%1</p>\n").arg(QString::fromUtf8(reply.body).toHtmlEscaped()))
+    return Page(QStringLiteral("Error ") + QString::number(reply.status),
+                QStringLiteral("<p>") + QString::fromUtf8(reply.body).toHtmlEscaped() + QStringLiteral("</p>\n"))
         .toUtf8();
+}
+
+QByteArray AlbumService::contentTypeOf(const HttpReply &reply) const
+{
+    return reply.error && options_.faults.htmlErrors ? QByteArray("text/html; charset=utf-8") : reply.contentType;
 }
 
 QString AlbumService::authorizedAccount(const HttpRequest &request) const
@@ -375,67 +223,102 @@ QString AlbumService::authorizedAccount(const HttpRequest &request) const
 
 HttpReply AlbumService::handle(const HttpRequest &request)
 {
-    const QByteArray &path = request.path;
-    const QByteArray &method = request.method;
+    // tus: a client behind a proxy that knows only GET and POST names the real method here.
+    QByteArray method = request.header("x-http-method-override").trimmed().toUpper();
+    if (method.isEmpty())
+        method = request.method;
+    QByteArray path = request.path;
+    const QByteArray prefix = options_.prefix.toUtf8();
+    if (!prefix.isEmpty() && (path == prefix || path.startsWith(prefix + '/')))
+        path = path.mid(prefix.size());
+    if (path.isEmpty())
+        path = "/";
+
+    HttpReply reply = route(request, method, path);
+    if (path == kUploadsPath || path.startsWith(kUploadsPath + '/')) {
+        bool named = false;
+        for (const auto &header : reply.headers)
+            named = named || header.first == "Tus-Resumable";
+        if (!named)
+            reply.headers.prepend(std::pair<QByteArray, QByteArray>("Tus-Resumable", kTusVersion));
+    }
+    if (options_.faults.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.faults.delayMs));
+    return reply;
+}
+
+HttpReply AlbumService::route(const HttpRequest &request, const QByteArray &method, const QByteArray &path)
+{
     const bool get = method == "GET" || method == "HEAD";
 
-    if (path == "/" && get)
-        return gallery();
-    if (path == "/support" && get)
-        return Html(Page(QStringLiteral("Quillmere support"),
-                         QStringLiteral("<p>Questions about your albums or prints? Write to support.</p>\n")));
+    if (path == "/")
+        return get ? gallery() : NotAllowed("GET, HEAD");
+    if (path == "/support")
+        return get ? Html(Page(QStringLiteral("Quillmere support"),
+                               QStringLiteral("<p>Questions about your albums or prints? Write to support.</p>\n")))
+                   : NotAllowed("GET, HEAD");
     if (path == "/orders_view.exe") {
         if (method == "POST")
             return order(request);
-        if (get)
-            return orderPage();
+        return get ? orderPage(request) : NotAllowed("GET, HEAD, POST");
     }
-    if (path == "/RIZIruvezo/Admin/getver.exe" && (method == "POST" || get)) {
+    if (path == "/RIZIruvezo/Admin/getver.exe") {
+        if (method != "POST" && !get)
+            return NotAllowed("GET, HEAD, POST");
         HttpReply r;
         r.body = options_.version.toUtf8() + "\r\n";
         return r;
     }
     if (!path.startsWith("/api/v1/"))
-        return Error(404, QStringLiteral("There is nothing at %1.").arg(QString::fromUtf8(path)));
+        return Error(404, QStringLiteral("There is nothing at ") + QString::fromUtf8(path) + QLatin1Char('.'));
 
-    if (path == kUploadsPath && method == "OPTIONS") {
+    const bool uploads = path == kUploadsPath;
+    const bool oneUpload = path.startsWith(kUploadsPath + '/');
+    if (uploads && method == "OPTIONS") {
         HttpReply r;
         r.status = 204;
-        r.headers = {{"Tus-Resumable", kTusVersion}, {"Tus-Version", kTusVersion}, {"Tus-Extension", "creation"},
+        r.headers = {{"Tus-Resumable", kTusVersion}, {"Tus-Version", kTusVersion},
+                     {"Tus-Extension", "creation,checksum"}, {"Tus-Checksum-Algorithm", "sha1,sha256"},
                      {"Tus-Max-Size", QByteArray::number(AlbumStore::kMaxPhotoBytes)}};
         return r;
     }
     const QString account = authorizedAccount(request);
     if (account.isEmpty()) {
         HttpReply r = Error(401, QStringLiteral("Invalid e-mail address or password"));
-        r.headers.append(QPair<QByteArray, QByteArray>{"WWW-Authenticate", "Basic realm=\"Quillmere\""});
+        r.headers.emplaceBack("WWW-Authenticate", "Basic realm=\"Quillmere\"");
         return r;
     }
-    if (path == "/api/v1/account" && get) {
+    if (path == "/api/v1/account") {
+        if (!get)
+            return NotAllowed("GET, HEAD");
         HttpReply r;
         r.body = "OK\n";
         return r;
     }
-    if (path == "/api/v1/albums" && get) {
+    if (path == "/api/v1/albums") {
+        if (!get)
+            return NotAllowed("GET, HEAD");
         HttpReply r;
         r.contentType = "application/json";
         r.body = QJsonDocument(QJsonObject{{"albums", QJsonArray::fromStringList(store_.albums(account))}})
                      .toJson(QJsonDocument::Compact);
         return r;
     }
-    if (path == kUploadsPath || path.startsWith(kUploadsPath + '/')) {
-        if (request.header("tus-resumable") != kTusVersion) {
-            HttpReply r = Error(412, QStringLiteral("This service speaks tus 1.0.0."));
-            r.headers.append(QPair<QByteArray, QByteArray>{"Tus-Version", kTusVersion});
-            return r;
-        }
-        if (path == kUploadsPath && method == "POST")
-            return createUpload(request, account);
-        if (path != kUploadsPath && get)
-            return uploadStatus(request, account);
-        return Error(405, QStringLiteral("Method not allowed here."));
+    if (!uploads && !oneUpload)
+        return Error(404, QStringLiteral("There is nothing at ") + QString::fromUtf8(path) + QLatin1Char('.'));
+    if (request.header("tus-resumable") != kTusVersion) {
+        HttpReply r = Error(412, QStringLiteral("This service speaks tus 1.0.0."));
+        r.headers.emplaceBack("Tus-Version", kTusVersion);
+        return r;
     }
-    return Error(404, QStringLiteral("There is nothing at %1.").arg(QString::fromUtf8(path)));
+    if (uploads)
+        return method == "POST" ? createUpload(request, account) : NotAllowed("OPTIONS, POST");
+    const QString id = QString::fromUtf8(path.mid(kUploadsPath.size() + 1));
+    if (get)
+        return uploadStatus(id, account);
+    if (method == "PATCH")
+        return patchUpload(request, id, account);
+    return NotAllowed("GET, HEAD, PATCH");
 }
 
 HttpReply AlbumService::createUpload(const HttpRequest &request, const QString &account)
@@ -443,140 +326,241 @@ HttpReply AlbumService::createUpload(const HttpRequest &request, const QString &
     qint64 length = 0;
     if (!ParseLength(request.header("upload-length"), &length))
         return Error(400, QStringLiteral("Upload-Length is missing or not a number."));
+    if (length > AlbumStore::kMaxPhotoBytes)
+        return Error(413, QStringLiteral("A photo may hold at most ") + QString::number(AlbumStore::kMaxPhotoBytes)
+                              + QStringLiteral(" bytes."));
     bool ok = false;
     const QMap<QString, QString> meta = ParseMetadata(request.header("upload-metadata"), &ok);
     if (!ok)
         return Error(400, QStringLiteral("Upload-Metadata is not valid."));
-    ++uploadsCreated_;
-    if (options_.faults.refuseEvery > 0 && uploadsCreated_ % options_.faults.refuseEvery == 0)
-        return Error(403, options_.faults.refuseReason);
-    QString error;
+    {
+        std::lock_guard lock(mutex_);
+        ++uploadsCreated_;
+        if (options_.faults.refuseEvery > 0 && uploadsCreated_ % options_.faults.refuseEvery == 0)
+            return Error(403, options_.faults.refuseReason);
+    }
+    AlbumStore::Problem problem;
     const auto upload = store_.createUpload(account, meta.value(QStringLiteral("album")),
-                                            meta.value(QStringLiteral("filename")), length, &error);
+                                            meta.value(QStringLiteral("filename")), length, &problem);
     if (!upload)
-        return Error(400, error);
+        return Error(problem);
     HttpReply r;
     r.status = 201;
-    r.headers = {{"Tus-Resumable", kTusVersion},
-                 {"Location", options_.prefix.toUtf8() + kUploadsPath + '/' + upload->id.toUtf8()},
+    r.headers = {{"Location", options_.prefix.toUtf8() + kUploadsPath + '/' + upload->id.toUtf8()},
                  {"Upload-Offset", QByteArray::number(upload->offset)}};
     if (!upload->photo.isEmpty())
-        r.headers.append(QPair<QByteArray, QByteArray>{"Quillmere-Photo", upload->photo.toUtf8().toPercentEncoding("/ ")});
+        r.headers.emplaceBack("Quillmere-Photo", PhotoHeader(*upload));
     return r;
 }
 
-HttpReply AlbumService::uploadStatus(const HttpRequest &request, const QString &account)
+HttpReply AlbumService::uploadStatus(const QString &id, const QString &account)
 {
-    const QString id = QString::fromUtf8(request.path.mid(kUploadsPath.size() + 1));
-    const auto upload = store_.upload(account, id);
+    auto upload = store_.upload(account, id);
     if (!upload)
         return Error(404, QStringLiteral("No such upload."));
+    // Whole means filed: bytes that are all there but not in an album yet are filed now, or
+    // the reason why not is the answer.
+    AlbumStore::Problem problem;
+    if (upload->whole() && upload->photo.isEmpty()) {
+        UploadLock lock(store_, id);
+        if (!lock.held())
+            return Error(423, QStringLiteral("The upload is busy; try again shortly."));
+        if (!store_.received(*upload, &problem))
+            return Error(problem);
+    }
     HttpReply r;
-    r.status = 200;
-    r.headers = {{"Tus-Resumable", kTusVersion},
-                 {"Upload-Offset", QByteArray::number(upload->offset)},
+    r.headers = {{"Upload-Offset", QByteArray::number(upload->offset)},
                  {"Upload-Length", QByteArray::number(upload->length)},
                  {"Cache-Control", "no-store"}};
     if (!upload->photo.isEmpty())
-        r.headers.append(QPair<QByteArray, QByteArray>{"Quillmere-Photo", upload->photo.toUtf8().toPercentEncoding("/ ")});
+        r.headers.emplaceBack("Quillmere-Photo", PhotoHeader(*upload));
     return r;
 }
 
-bool AlbumService::beginUploadBody(const HttpRequest &request, AlbumStore::Upload *upload, HttpReply *reply)
+HttpReply AlbumService::patchUpload(const HttpRequest &request, const QString &id, const QString &account)
 {
-    const QString account = authorizedAccount(request);
-    if (account.isEmpty()) {
-        *reply = Error(401, QStringLiteral("Invalid e-mail address or password"));
-        return false;
+    const QByteArray type = request.header("content-type").split(';').first().trimmed().toLower();
+    if (type != kOctetStream)
+        return Error(415, QStringLiteral("Send the bytes as application/offset+octet-stream."));
+    qint64 offset = 0;
+    if (!ParseLength(request.header("upload-offset"), &offset))
+        return Error(400, QStringLiteral("Upload-Offset is missing or not a number."));
+    Checksum check;
+    const QByteArray checksum = request.header("upload-checksum");
+    QString reason;
+    if (!checksum.isEmpty() && !check.parse(checksum, &reason))
+        return Error(400, reason);
+    UploadLock lock(store_, id);
+    auto upload = store_.upload(account, id);
+    if (!upload)
+        return Error(404, QStringLiteral("No such upload."));
+    if (!lock.held())
+        return Error(423, QStringLiteral("Another request is sending bytes of this upload; try again shortly."));
+    if (offset != upload->offset) {
+        HttpReply r = Error(409, QStringLiteral("The upload is at byte ") + QString::number(upload->offset)
+                                     + QLatin1Char('.'));
+        r.headers.emplaceBack("Upload-Offset", QByteArray::number(upload->offset));
+        return r;
     }
-    if (request.header("tus-resumable") != kTusVersion) {
-        *reply = Error(412, QStringLiteral("This service speaks tus 1.0.0."));
-        return false;
-    }
-    if (request.header("content-type") != "application/offset+octet-stream") {
-        *reply = Error(415, QStringLiteral("Send the bytes as application/offset+octet-stream."));
-        return false;
-    }
-    const auto found = store_.upload(account, QString::fromUtf8(request.path.mid(kUploadsPath.size() + 1)));
-    if (!found) {
-        *reply = Error(404, QStringLiteral("No such upload."));
-        return false;
-    }
-    qint64 offset = -1, length = 0;
-    ParseLength(request.header("upload-offset"), &offset);
-    ParseLength(request.header("content-length"), &length);
-    if (offset != found->offset) {
-        *reply = Error(409, QStringLiteral("The upload is at byte %1.").arg(found->offset));
-        reply->headers.append(QPair<QByteArray, QByteArray>{"Upload-Offset", QByteArray::number(found->offset)});
-        return false;
-    }
-    if (!found->photo.isEmpty() || offset + length > found->length) {
-        *reply = Error(413, QStringLiteral("More bytes than the upload announced."));
-        return false;
-    }
-    *upload = *found;
-    return true;
+    if (offset + request.contentLength > upload->length)
+        return Error(413, QStringLiteral("More bytes than the upload announced."));
+    return receiveBytes(request, *upload, checksum.isEmpty() ? nullptr : &check);
 }
 
-HttpReply AlbumService::endUploadBody(AlbumStore::Upload &upload)
+// With the upload's lock held: its bytes from the request body, checked as they are written.
+HttpReply AlbumService::receiveBytes(const HttpRequest &request, AlbumStore::Upload &upload, Checksum *check)
 {
-    QString error;
-    if (!store_.received(upload, &error))
-        return Error(500, error);
+    const qint64 start = upload.offset;
+    const bool checked = check != nullptr;
+    AlbumStore::Problem problem;
+    if (upload.photo.isEmpty()) {
+        auto writer = store_.openPart(upload, &problem);
+        if (!writer)
+            return Error(problem);
+        qint64 cutAt = -1;
+        const bool cut = cutOnce(upload, request.contentLength, &cutAt);
+        qint64 got = 0;
+        bool writeFailed = false;
+        const bool whole = request.contentLength == 0 || (request.readBody && request.readBody([&](const char *data, qint64 n) {
+            const qint64 take = cut ? std::min(n, cutAt - start - got) : n;
+            if (take > 0) {
+                if (checked)
+                    check->add(data, take);
+                if (!writer->write(data, take)) {
+                    writeFailed = true;
+                    return false;
+                }
+                got += take;
+            }
+            return take == n;
+        }));
+        // Bytes that cannot be verified never become part of a photo; unchecked bytes that
+        // arrived are kept, so the upload can go on from there.
+        const auto giveBack = [&] {
+            if (checked)
+                writer->truncate(start);
+            else
+                writer->flush();
+        };
+        if (writeFailed || (whole && !writer->flush())) {
+            problem = writer->problem();
+            giveBack();
+            HttpReply r = Error(problem);
+            r.headers.emplaceBack("Upload-Offset", QByteArray::number(writer->offset()));
+            return r;
+        }
+        if (!whole || got != request.contentLength) {
+            giveBack();
+            HttpReply r;
+            r.hangUp = true;
+            return r;
+        }
+        if (checked && !check->matches()) {
+            writer->truncate(start);
+            HttpReply r = Error(460, QStringLiteral("The bytes arrived damaged (checksum mismatch); send them again."));
+            r.headers.emplaceBack("Upload-Offset", QByteArray::number(start));
+            return r;
+        }
+        writer.reset();
+        if (!store_.received(upload, &problem)) {
+            HttpReply r = Error(problem);
+            r.headers.emplaceBack("Upload-Offset", QByteArray::number(std::min(upload.offset, upload.length - 1)));
+            return r;
+        }
+        if (cut && cutAt == start + got) {
+            // Cut after the last byte: everything was taken, only the answer is lost.
+            HttpReply r;
+            r.hangUp = true;
+            return r;
+        }
+    }
     HttpReply r;
     r.status = 204;
-    r.headers = {{"Tus-Resumable", kTusVersion}, {"Upload-Offset", QByteArray::number(upload.offset)}};
+    r.headers = {{"Upload-Offset", QByteArray::number(upload.offset)}};
     if (!upload.photo.isEmpty())
-        r.headers.append(QPair<QByteArray, QByteArray>{"Quillmere-Photo", upload.photo.toUtf8().toPercentEncoding("/ ")});
+        r.headers.emplaceBack("Quillmere-Photo", PhotoHeader(upload));
     return r;
 }
 
-qint64 AlbumService::dropAfterFor(const QString &uploadId)
+// The switch that cuts connections: once per upload, at the byte it names.
+bool AlbumService::cutOnce(const AlbumStore::Upload &upload, qint64 bytes, qint64 *cutAt)
 {
-    if (options_.faults.dropAfterBytes < 0 || droppedOnce_.contains(uploadId))
-        return -1;
-    droppedOnce_.append(uploadId);
-    return options_.faults.dropAfterBytes;
+    const qint64 at = options_.faults.dropAtByte;
+    if (at < upload.offset || at > upload.offset + bytes)
+        return false;
+    std::lock_guard lock(mutex_);
+    if (cutOnce_.contains(upload.id))
+        return false;
+    cutOnce_.append(upload.id);
+    *cutAt = at;
+    return true;
 }
 
 HttpReply AlbumService::order(const HttpRequest &request)
 {
-    const QMap<QString, QString> form = ParseForm(request.body);
+    QByteArray body;
+    if (!ReadSmallBody(request, kMaxFormBytes, &body)) {
+        if (body.size() > kMaxFormBytes || request.contentLength > kMaxFormBytes)
+            return Error(413, QStringLiteral("The request body is too large."));
+        HttpReply r; // the body never came whole: nobody is waiting for an answer
+        r.hangUp = true;
+        return r;
+    }
+    const QMap<QString, QString> form = ParseForm(body);
     HttpReply r;
-    if (!store_.checkAccount(form.value(QStringLiteral("user")), form.value(QStringLiteral("pass")))) {
+    const QString user = form.value(QStringLiteral("user"));
+    if (!store_.checkAccount(user, form.value(QStringLiteral("pass")))) {
         r.body = "1\r\nInvalid e-mail address or password\r\n";
         return r;
     }
-    lastOrder_.clear();
-    for (int n = 1; form.contains(QStringLiteral("pic%1").arg(n)); ++n)
-        lastOrder_ << QStringLiteral("%1 (%2)").arg(form.value(QStringLiteral("pic%1").arg(n)),
-                                                    form.value(QStringLiteral("date%1").arg(n)));
+    QStringList photos;
+    for (int n = 1; form.contains(QStringLiteral("pic") + QString::number(n)); ++n)
+        photos << form.value(QStringLiteral("pic") + QString::number(n)) + QStringLiteral(" (")
+                      + form.value(QStringLiteral("date") + QString::number(n)) + QLatin1Char(')');
+    {
+        std::lock_guard lock(mutex_);
+        orders_.insert(user, photos);
+    }
     r.body = "0\r\n";
     return r;
 }
 
-HttpReply AlbumService::orderPage() const
+// The order page belongs to whoever signs in: each account sees its own latest order.
+HttpReply AlbumService::orderPage(const HttpRequest &request) const
 {
+    const QString account = authorizedAccount(request);
+    if (account.isEmpty()) {
+        HttpReply r = Html(Page(QStringLiteral("Your print order"),
+                                QStringLiteral("<p>Sign in with your e-mail address and password to see your order.</p>\n")));
+        r.status = 401;
+        r.headers.emplaceBack("WWW-Authenticate", "Basic realm=\"Quillmere\"");
+        return r;
+    }
+    QStringList photos;
+    {
+        std::lock_guard lock(mutex_);
+        photos = orders_.value(account);
+    }
     QString list;
-    for (const QString &line : lastOrder_)
-        list += QStringLiteral("<li>%1</li>\n").arg(line.toHtmlEscaped());
+    for (const QString &line : photos)
+        list += QStringLiteral("<li>") + line.toHtmlEscaped() + QStringLiteral("</li>\n");
     return Html(Page(QStringLiteral("Your print order"),
-                     lastOrder_.isEmpty() ? QStringLiteral("<p>No photos are waiting to be printed.</p>\n")
-                                          : QStringLiteral("<ul>\n%1</ul>\n").arg(list)));
+                     photos.isEmpty() ? QStringLiteral("<p>No photos are waiting to be printed.</p>\n")
+                                      : QStringLiteral("<ul>\n") + list + QStringLiteral("</ul>\n")));
 }
 
 HttpReply AlbumService::gallery() const
 {
     QString body;
     for (const QString &account : store_.accounts()) {
-        body += QStringLiteral("<h2>%1</h2>\n").arg(account.toHtmlEscaped());
+        body += QStringLiteral("<h2>") + account.toHtmlEscaped() + QStringLiteral("</h2>\n");
         const QStringList albums = store_.albums(account);
         if (albums.isEmpty())
             body += QStringLiteral("<p>No albums yet.</p>\n");
         for (const QString &album : albums) {
-            body += QStringLiteral("<h3>%1</h3>\n<ul>\n").arg(album.toHtmlEscaped());
+            body += QStringLiteral("<h3>") + album.toHtmlEscaped() + QStringLiteral("</h3>\n<ul>\n");
             for (const QString &photo : store_.photos(account, album))
-                body += QStringLiteral("<li>%1</li>\n").arg(photo.toHtmlEscaped());
+                body += QStringLiteral("<li>") + photo.toHtmlEscaped() + QStringLiteral("</li>\n");
             body += QStringLiteral("</ul>\n");
         }
     }

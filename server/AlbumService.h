@@ -3,21 +3,22 @@
 #include "AlbumStore.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
-#include <QObject>
 #include <QString>
 #include <QStringList>
 
-class QTcpServer;
-class QTcpSocket;
+#include <functional>
+#include <mutex>
+#include <utility>
 
 // How the service misbehaves on purpose, so that tests can prove the client's failure paths.
 struct ServiceFaults
 {
-    int refuseEvery = 0;        // every n-th upload is refused with `refuseReason`
+    int refuseEvery = 0;        // every n-th upload creation is refused with `refuseReason`
     QString refuseReason = QStringLiteral("The album service refused this photo.");
     bool htmlErrors = false;    // error replies are HTML pages instead of plain text
-    qint64 dropAfterBytes = -1; // the first body of each upload is cut off after this many bytes
+    qint64 dropAtByte = -1;     // the connection of each upload is cut once when it reaches this byte
     int delayMs = 0;            // every reply waits this long
 };
 
@@ -28,64 +29,65 @@ struct ServiceOptions
     ServiceFaults faults;
 };
 
-// One HTTP request as read off the wire.
+// Receives the pieces of a request body; false stops the reading.
+using BodySink = std::function<bool(const char *data, qint64 size)>;
+
+// One HTTP request, as the transport hands it over.
 struct HttpRequest
 {
     QByteArray method;
-    QByteArray target;  // path and query as sent
-    QByteArray path;    // without the query, the service's prefix taken off
+    QByteArray path;    // without the query, before the service's prefix is taken off
     QByteArray query;
     QMap<QByteArray, QByteArray> headers; // names in lower case
-    QByteArray body;    // not for upload bodies, which go to disk as they arrive
+    qint64 contentLength = 0;
+    QByteArray body;    // the body, when it was read before
+    // Reads the body not read before, piece by piece; false when it did not arrive whole.
+    std::function<bool(const BodySink &)> readBody;
     QByteArray header(const char *name) const { return headers.value(QByteArray(name)); }
 };
 
 struct HttpReply
 {
     int status = 200;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
     QByteArray contentType = "text/plain; charset=utf-8";
-    bool error = false; // the body is a reason text, shown as HTML when the switch says so
+    bool error = false;   // the body is a reason text, shown as HTML when the switch says so
+    bool hangUp = false;  // no reply at all: the connection is cut
 };
 
-// The reference album service: HTTP/1.1 on a QTcpServer, in the thread that owns it. Upload
-// bodies are streamed to disk as they arrive, never held in memory.
-class AlbumService : public QObject
+// The reference album service's protocol, apart from any transport: accounts, albums, tus
+// uploads with their bytes streamed to the store, print orders and pages. Safe to call from
+// several threads at once.
+class AlbumService
 {
-    Q_OBJECT
 public:
-    AlbumService(AlbumStore &store, ServiceOptions options, QObject *parent = nullptr);
-    ~AlbumService() override;
+    AlbumService(AlbumStore &store, ServiceOptions options);
 
-    bool listen(const QString &host, quint16 port, QString *error);
-    quint16 port() const;
-
-    // The answer to a request whose body has been read; exposed for tests of the routing.
     HttpReply handle(const HttpRequest &request);
 
-    // Decides whether a PATCH may stream its body into the upload; fills `reply` when not.
-    bool beginUploadBody(const HttpRequest &request, AlbumStore::Upload *upload, HttpReply *reply);
-    HttpReply endUploadBody(AlbumStore::Upload &upload);
-    qint64 dropAfterFor(const QString &uploadId);
-    QString partPathOf(const QString &id) const;
-
     const ServiceOptions &options() const { return options_; }
+    // The body to send for `reply`: its reason as plain text, or as a page with the switch.
     QByteArray errorBody(const HttpReply &reply) const;
+    QByteArray contentTypeOf(const HttpReply &reply) const;
 
 private:
-    void accept();
+    struct Checksum;
+    HttpReply route(const HttpRequest &request, const QByteArray &method, const QByteArray &path);
     QString authorizedAccount(const HttpRequest &request) const;
     HttpReply createUpload(const HttpRequest &request, const QString &account);
-    HttpReply uploadStatus(const HttpRequest &request, const QString &account);
+    HttpReply uploadStatus(const QString &id, const QString &account);
+    HttpReply patchUpload(const HttpRequest &request, const QString &id, const QString &account);
+    HttpReply receiveBytes(const HttpRequest &request, AlbumStore::Upload &upload, Checksum *checksum);
+    bool cutOnce(const AlbumStore::Upload &upload, qint64 bytes, qint64 *cutAt);
     HttpReply order(const HttpRequest &request);
+    HttpReply orderPage(const HttpRequest &request) const;
     HttpReply gallery() const;
-    HttpReply orderPage() const;
 
     AlbumStore &store_;
     ServiceOptions options_;
-    QTcpServer *server_;
+    mutable std::mutex mutex_; // guards what follows
     int uploadsCreated_ = 0;
-    QStringList droppedOnce_;
-    QStringList lastOrder_;
+    QStringList cutOnce_;
+    QMap<QString, QStringList> orders_; // account -> the photos of its latest order
 };

@@ -7,27 +7,22 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+
+#include <unistd.h>
 
 namespace {
+
+constexpr qsizetype kWriteBuffer = 256 * 1024;
 
 QStringList SortedNames(const QString &folder, QDir::Filters filters)
 {
     QStringList names = QDir(folder).entryList(filters | QDir::NoDotAndDotDot, QDir::Name);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(QLatin1Char('.')); }),
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QString &n) { return !AlbumStore::nameProblem(n).isEmpty(); }),
                 names.end());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// "IMG.jpg", then "IMG (1).jpg", "IMG (2).jpg", ...
-QString NumberedName(const QString &name, int n)
-{
-    if (n == 0)
-        return name;
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        return QStringLiteral("%1 (%2)").arg(name).arg(n);
-    return QStringLiteral("%1 (%2)%3").arg(name.left(dot)).arg(n).arg(name.mid(dot));
 }
 
 bool ValidId(const QString &id)
@@ -35,6 +30,11 @@ bool ValidId(const QString &id)
     if (id.size() != 32)
         return false;
     return std::all_of(id.begin(), id.end(), [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); });
+}
+
+AlbumStore::Problem Trouble(int status, const QString &reason)
+{
+    return {status, reason};
 }
 
 } // namespace
@@ -51,7 +51,7 @@ QString AlbumStore::nameProblem(const QString &name)
     if (name.toUtf8().size() > 255)
         return QStringLiteral("The name is longer than 255 bytes.");
     if (name == QLatin1String(".") || name == QLatin1String(".."))
-        return QStringLiteral("The name \"%1\" is not allowed.").arg(name);
+        return QStringLiteral("The names \".\" and \"..\" are not allowed.");
     if (name.startsWith(QLatin1Char('.')))
         return QStringLiteral("A name may not begin with a dot.");
     for (QChar c : name) {
@@ -60,9 +60,21 @@ QString AlbumStore::nameProblem(const QString &name)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             return QStringLiteral("A name may not contain control characters.");
     }
-    if (name.contains(QChar(0xFFFD)))
+    if (name.contains(QChar(0xFFFD)) || !name.isValidUtf16())
         return QStringLiteral("The name is not valid UTF-8 text.");
     return {};
+}
+
+QString AlbumStore::numberedName(const QString &name, int n)
+{
+    if (n == 0)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    QString stem = dot <= 0 ? name : name.left(dot);
+    const QString tail = QStringLiteral(" (") + QString::number(n) + QLatin1Char(')') + (dot <= 0 ? QString() : name.mid(dot));
+    while (!stem.isEmpty() && (stem + tail).toUtf8().size() > 255)
+        stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+    return stem.isEmpty() ? QString() : stem + tail;
 }
 
 bool AlbumStore::addAccount(const QString &email, const QString &password, QString *error)
@@ -70,9 +82,11 @@ bool AlbumStore::addAccount(const QString &email, const QString &password, QStri
     const QString problem = nameProblem(email);
     if (!problem.isEmpty() || !email.contains(QLatin1Char('@'))) {
         if (error)
-            *error = QStringLiteral("\"%1\" cannot be an account: %2").arg(email, problem.isEmpty() ? QStringLiteral("no \"@\".") : problem);
+            *error = QLatin1Char('"') + email + QStringLiteral("\" cannot be an account: ")
+                     + (problem.isEmpty() ? QStringLiteral("no \"@\".") : problem);
         return false;
     }
+    std::lock_guard lock(mutex_);
     accounts_.insert(email, password);
     QDir().mkpath(data_ + QLatin1Char('/') + email);
     return true;
@@ -80,12 +94,26 @@ bool AlbumStore::addAccount(const QString &email, const QString &password, QStri
 
 bool AlbumStore::checkAccount(const QString &email, const QString &password) const
 {
+    std::lock_guard lock(mutex_);
     const auto it = accounts_.find(email);
     return it != accounts_.end() && it.value() == password;
 }
 
+bool AlbumStore::hasAccounts() const
+{
+    std::lock_guard lock(mutex_);
+    return !accounts_.isEmpty();
+}
+
+QStringList AlbumStore::accounts() const
+{
+    std::lock_guard lock(mutex_);
+    return accounts_.keys();
+}
+
 QStringList AlbumStore::albums(const QString &email) const
 {
+    std::lock_guard lock(mutex_);
     if (!accounts_.contains(email))
         return {};
     return SortedNames(data_ + QLatin1Char('/') + email, QDir::Dirs);
@@ -94,6 +122,7 @@ QStringList AlbumStore::albums(const QString &email) const
 bool AlbumStore::createAlbum(const QString &email, const QString &album, QString *error)
 {
     const QString problem = nameProblem(album);
+    std::lock_guard lock(mutex_);
     if (!problem.isEmpty() || !accounts_.contains(email)) {
         if (error)
             *error = problem.isEmpty() ? QStringLiteral("No such account.") : QStringLiteral("Invalid album name: ") + problem;
@@ -104,6 +133,7 @@ bool AlbumStore::createAlbum(const QString &email, const QString &album, QString
 
 QStringList AlbumStore::photos(const QString &email, const QString &album) const
 {
+    std::lock_guard lock(mutex_);
     if (!accounts_.contains(email) || !nameProblem(album).isEmpty())
         return {};
     return SortedNames(data_ + QLatin1Char('/') + email + QLatin1Char('/') + album, QDir::Files);
@@ -124,36 +154,39 @@ QString AlbumStore::partPath(const QString &id) const
     return uploadsFolder() + QLatin1Char('/') + id + QStringLiteral(".part");
 }
 
+// The one place that writes an upload's record. Names hold no line breaks (control
+// characters are refused), so one value per line is unambiguous.
 bool AlbumStore::writeInfo(const Upload &u) const
 {
     QSaveFile f(infoPath(u.id));
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    const QString text = QStringLiteral("account=%1\nalbum=%2\nfile=%3\nlength=%4\nphoto=%5\n")
-                             .arg(u.account, u.album, u.fileName)
-                             .arg(u.length)
-                             .arg(u.photo);
-    f.write(text.toUtf8());
-    return f.commit();
+    const QString text = QStringLiteral("account=") + u.account + QStringLiteral("\nalbum=") + u.album
+                         + QStringLiteral("\nfile=") + u.fileName + QStringLiteral("\nlength=")
+                         + QString::number(u.length) + QStringLiteral("\nphoto=") + u.photo + QLatin1Char('\n');
+    const QByteArray bytes = text.toUtf8();
+    return f.write(bytes) == bytes.size() && f.commit();
 }
 
 std::optional<AlbumStore::Upload> AlbumStore::createUpload(const QString &account, const QString &album,
-                                                           const QString &fileName, qint64 length, QString *error)
+                                                           const QString &fileName, qint64 length, Problem *problem)
 {
-    if (!accounts_.contains(account)) {
-        *error = QStringLiteral("Invalid e-mail address or password");
-        return std::nullopt;
-    }
     if (const QString p = nameProblem(album); !p.isEmpty()) {
-        *error = QStringLiteral("Invalid album name: ") + p;
+        *problem = Trouble(400, QStringLiteral("Invalid album name: ") + p);
         return std::nullopt;
     }
     if (const QString p = nameProblem(fileName); !p.isEmpty()) {
-        *error = QStringLiteral("Invalid file name: ") + p;
+        *problem = Trouble(400, QStringLiteral("Invalid file name: ") + p);
         return std::nullopt;
     }
     if (length < 0 || length > kMaxPhotoBytes) {
-        *error = QStringLiteral("A photo may hold at most %1 bytes.").arg(kMaxPhotoBytes);
+        *problem = Trouble(413, QStringLiteral("A photo may hold at most ") + QString::number(kMaxPhotoBytes)
+                                    + QStringLiteral(" bytes."));
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    if (!accounts_.contains(account)) {
+        *problem = Trouble(401, QStringLiteral("Invalid e-mail address or password"));
         return std::nullopt;
     }
     Upload u;
@@ -165,12 +198,16 @@ std::optional<AlbumStore::Upload> AlbumStore::createUpload(const QString &accoun
     u.length = length;
     QFile part(partPath(u.id));
     if (!part.open(QIODevice::WriteOnly) || !writeInfo(u)) {
-        *error = QStringLiteral("The service cannot store the photo now.");
+        QFile::remove(partPath(u.id));
+        *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
         return std::nullopt;
     }
     part.close();
-    if (!received(u, error))
+    if (length == 0 && !file(u, problem)) {
+        QFile::remove(partPath(u.id));
+        QFile::remove(infoPath(u.id));
         return std::nullopt;
+    }
     return u;
 }
 
@@ -183,8 +220,9 @@ std::optional<AlbumStore::Upload> AlbumStore::upload(const QString &account, con
         return std::nullopt;
     Upload u;
     u.id = id;
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
+    u.length = -1;
+    bool hasPhoto = false;
+    for (const QString &line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq < 0)
             continue;
@@ -198,49 +236,171 @@ std::optional<AlbumStore::Upload> AlbumStore::upload(const QString &account, con
         else if (key == QLatin1String("length"))
             u.length = value.toLongLong();
         else if (key == QLatin1String("photo"))
-            u.photo = value;
+            u.photo = value, hasPhoto = true;
     }
-    if (u.account != account)
+    // The record is read back from the disk: it is checked as if a client had sent it.
+    if (u.account != account || !nameProblem(u.album).isEmpty() || !nameProblem(u.fileName).isEmpty()
+        || u.length < 0 || u.length > kMaxPhotoBytes || !hasPhoto)
         return std::nullopt;
-    u.offset = u.photo.isEmpty() ? QFileInfo(partPath(id)).size() : u.length;
+    if (!u.photo.isEmpty()) {
+        const QString prefix = u.album + QLatin1Char('/');
+        if (!u.photo.startsWith(prefix) || !nameProblem(u.photo.mid(prefix.size())).isEmpty())
+            return std::nullopt;
+        u.offset = u.length;
+        return u;
+    }
+    const QFileInfo part(partPath(id));
+    if (!part.isFile())
+        return std::nullopt;
+    u.offset = part.size();
     return u;
 }
 
-bool AlbumStore::received(Upload &u, QString *error)
+bool AlbumStore::lock(const QString &id)
 {
+    std::lock_guard guard(mutex_);
+    if (locked_.contains(id))
+        return false;
+    locked_.insert(id);
+    return true;
+}
+
+void AlbumStore::unlock(const QString &id)
+{
+    std::lock_guard guard(mutex_);
+    locked_.remove(id);
+}
+
+std::unique_ptr<AlbumStore::PartWriter> AlbumStore::openPart(const Upload &u, Problem *problem)
+{
+    auto part = std::make_unique<QFile>(partPath(u.id));
+    if (!part->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
+        return nullptr;
+    }
+    const qint64 offset = part->size();
+    return std::unique_ptr<PartWriter>(new PartWriter(*this, std::move(part), offset));
+}
+
+qint64 AlbumStore::allowWrite(qint64 bytes)
+{
+    qint64 budget = writeBudget_.load();
+    for (;;) {
+        if (budget < 0)
+            return bytes;
+        const qint64 take = std::min(bytes, budget);
+        if (writeBudget_.compare_exchange_weak(budget, budget - take))
+            return take;
+    }
+}
+
+AlbumStore::PartWriter::PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset)
+    : store_(store), file_(std::move(file)), good_(offset)
+{
+    buffer_.reserve(kWriteBuffer);
+}
+
+AlbumStore::PartWriter::~PartWriter()
+{
+    flush();
+}
+
+bool AlbumStore::PartWriter::write(const char *data, qint64 size)
+{
+    if (problem_.status)
+        return false;
+    buffer_.append(data, qsizetype(size));
+    return buffer_.size() < kWriteBuffer || flush();
+}
+
+bool AlbumStore::PartWriter::flush()
+{
+    if (problem_.status)
+        return false;
+    if (buffer_.isEmpty())
+        return true;
+    const qint64 allowed = store_.allowWrite(buffer_.size());
+    errno = 0;
+    const qint64 written = file_->write(buffer_.constData(), allowed);
+    if (allowed < buffer_.size())
+        errno = ENOSPC; // the test seam stands for a full disk
+    if (written != buffer_.size())
+        return fail(file_->errorString());
+    good_ += written;
+    buffer_.clear();
+    return true;
+}
+
+bool AlbumStore::PartWriter::fail(const QString &error)
+{
+    const bool full = errno == ENOSPC || errno == EDQUOT;
+    buffer_.clear();
+    file_->resize(good_);
+    problem_ = full ? Trouble(507, QStringLiteral("The service has no room for the photo now."))
+                    : Trouble(500, QStringLiteral("The service cannot store the photo now (") + error + QStringLiteral(")."));
+    return false;
+}
+
+bool AlbumStore::PartWriter::truncate(qint64 offset)
+{
+    buffer_.clear();
+    if (!file_->resize(offset))
+        return false;
+    good_ = offset;
+    return true;
+}
+
+bool AlbumStore::received(Upload &u, Problem *problem)
+{
+    std::lock_guard lock(mutex_);
     if (!u.photo.isEmpty())
         return true;
     u.offset = QFileInfo(partPath(u.id)).size();
     if (u.offset < u.length)
         return true;
     if (u.offset > u.length) {
-        *error = QStringLiteral("More bytes arrived than the upload announced.");
+        *problem = Trouble(500, QStringLiteral("More bytes arrived than the upload announced."));
         return false;
     }
-    return file(u, error);
+    return file(u, problem);
 }
 
-bool AlbumStore::file(Upload &u, QString *error)
+// Called with the lock held, so that two uploads never take the same name.
+bool AlbumStore::file(Upload &u, Problem *problem)
 {
     const QString albumFolder = data_ + QLatin1Char('/') + u.account + QLatin1Char('/') + u.album;
-    if (!QDir().mkpath(albumFolder)) {
-        *error = QStringLiteral("The service cannot create the album.");
+    {
+        QFile part(partPath(u.id));
+        // The reply says "filed" only for bytes that are on the disk.
+        if (!part.open(QIODevice::ReadOnly) || ::fsync(part.handle()) != 0) {
+            *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
+            return false;
+        }
+    }
+    if (!QDir().mkpath(albumFolder) || !QFileInfo(albumFolder).isDir()) {
+        *problem = Trouble(500, QStringLiteral("The service cannot create the album."));
         return false;
     }
     // QFile::rename never replaces an existing file, so two photos of one name both stay.
     for (int n = 0; n < 100000; ++n) {
-        const QString name = NumberedName(u.fileName, n);
-        if (name.toUtf8().size() > 255)
+        const QString name = numberedName(u.fileName, n);
+        if (name.isEmpty())
             break;
         const QString target = albumFolder + QLatin1Char('/') + name;
         if (QFileInfo::exists(target))
             continue;
-        if (QFile::rename(partPath(u.id), target)) {
-            u.photo = u.album + QLatin1Char('/') + name;
-            writeInfo(u);
-            return true;
+        if (!QFile::rename(partPath(u.id), target))
+            break;
+        u.photo = u.album + QLatin1Char('/') + name;
+        u.offset = u.length;
+        if (!writeInfo(u)) {
+            // Without its record the upload would look unfinished: put the bytes back.
+            QFile::rename(target, partPath(u.id));
+            u.photo.clear();
+            break;
         }
+        return true;
     }
-    *error = QStringLiteral("The service cannot file the photo into its album.");
+    *problem = Trouble(500, QStringLiteral("The service cannot file the photo into its album."));
     return false;
 }

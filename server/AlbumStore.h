@@ -2,17 +2,24 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <optional>
+
+class QFile;
 
 // What the reference album service keeps on disk, under one data folder:
 //   <data>/<e-mail>/<album>/<photo>      the albums, one folder each
 //   <data>/.uploads/<id>.info, <id>.part uploads still being received
 // A photo enters its album only when it is whole, by renaming the finished part file, so an
-// album never shows half a photo. Every name that comes from a request is checked before it
-// touches the disk, so nothing can leave the data folder.
+// album never shows half a photo. Every name that comes from a request, or back from the
+// disk, is checked before it is used, so nothing can leave the data folder. Safe to use from
+// several threads at once.
 class AlbumStore
 {
 public:
@@ -27,6 +34,39 @@ public:
         qint64 length = 0;
         qint64 offset = 0;
         QString photo; // "album/name" once filed; empty before
+        bool whole() const { return offset == length; }
+    };
+
+    // What went wrong with a request on the store, with the HTTP status that says so.
+    struct Problem
+    {
+        int status = 0;
+        QString reason;
+    };
+
+    // Appends one upload's bytes to its part file. Every write is checked: a failed one cuts
+    // the file back to the last good offset, which `offset` then reports.
+    class PartWriter
+    {
+    public:
+        ~PartWriter();
+        bool write(const char *data, qint64 size);
+        bool flush();
+        qint64 offset() const { return good_ + buffer_.size(); }
+        const Problem &problem() const { return problem_; }
+        // Cuts the part file back to `offset` (bytes already there that must not count).
+        bool truncate(qint64 offset);
+
+    private:
+        friend class AlbumStore;
+        PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset);
+        bool fail(const QString &error);
+
+        AlbumStore &store_;
+        std::unique_ptr<QFile> file_;
+        qint64 good_;
+        QByteArray buffer_;
+        Problem problem_;
     };
 
     explicit AlbumStore(QString dataFolder);
@@ -35,36 +75,56 @@ public:
     // is refused (false) with the reason in `error`.
     bool addAccount(const QString &email, const QString &password, QString *error = nullptr);
     bool checkAccount(const QString &email, const QString &password) const;
-    bool hasAccounts() const { return !accounts_.isEmpty(); }
+    bool hasAccounts() const;
 
     // The account's albums, sorted by name.
     QStringList albums(const QString &email) const;
     bool createAlbum(const QString &email, const QString &album, QString *error = nullptr);
     // Photos of an album, sorted by name.
     QStringList photos(const QString &email, const QString &album) const;
-    QStringList accounts() const { return accounts_.keys(); }
+    QStringList accounts() const;
 
     // Why `name` cannot be an album or photo name; empty when it can.
     static QString nameProblem(const QString &name);
+    // "IMG.jpg", then "IMG (1).jpg", "IMG (2).jpg", ..., the stem shortened where the number
+    // would make the name longer than 255 bytes.
+    static QString numberedName(const QString &name, int n);
 
     // Starts an upload; a photo of length 0 is filed at once. Returns the upload, or nothing
-    // with the reason in `error`.
+    // with what went wrong.
     std::optional<Upload> createUpload(const QString &account, const QString &album, const QString &fileName,
-                                       qint64 length, QString *error);
-    // The upload `id` of `account`, with its offset as received so far.
+                                       qint64 length, Problem *problem);
+    // The upload `id` of `account`, with its offset as received so far; nothing when unknown,
+    // another account's, or its record does not hold up.
     std::optional<Upload> upload(const QString &account, const QString &id) const;
-    // Where the bytes of an upload are collected; whoever receives them appends there.
-    QString partPath(const QString &id) const;
+
+    // One writer per upload at a time: false while another holds it.
+    bool lock(const QString &id);
+    void unlock(const QString &id);
+    // Writes at the end of the upload's part file (the caller holds the upload's lock).
+    std::unique_ptr<PartWriter> openPart(const Upload &upload, Problem *problem);
+
     // Reads the offset from the part file and, when the photo is whole, files it into its
-    // album under a name no other photo there has.
-    bool received(Upload &upload, QString *error);
+    // album under a name no other photo there has. False, with the problem, when the bytes
+    // are whole but cannot be filed now; a later call tries again.
+    bool received(Upload &upload, Problem *problem);
+
+    QString partPath(const QString &id) const;
+
+    // For tests: every write of upload bytes fails, as on a full disk, once this many more
+    // bytes have been written. Negative: never.
+    void failWritesAfter(qint64 bytes) { writeBudget_ = bytes; }
 
 private:
     QString uploadsFolder() const;
     QString infoPath(const QString &id) const;
     bool writeInfo(const Upload &upload) const;
-    bool file(Upload &upload, QString *error);
+    bool file(Upload &upload, Problem *problem);
+    qint64 allowWrite(qint64 bytes);
 
     QString data_;
+    mutable std::mutex mutex_;
     QMap<QString, QString> accounts_;
+    QSet<QString> locked_;
+    std::atomic<qint64> writeBudget_ = -1;
 };

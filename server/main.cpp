@@ -2,6 +2,7 @@
 // see docs/album-service.md for what it speaks.
 #include "AlbumService.h"
 #include "AlbumStore.h"
+#include "HttpServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,7 +16,7 @@ bool AddAccountLine(AlbumStore &store, const QString &line, QString *error)
 {
     const qsizetype colon = line.indexOf(QLatin1Char(':'));
     if (colon <= 0) {
-        *error = QStringLiteral("An account is EMAIL:PASSWORD, not \"%1\".").arg(line);
+        *error = QStringLiteral("An account is EMAIL:PASSWORD, not \"") + line + QStringLiteral("\".");
         return false;
     }
     return store.addAccount(line.left(colon), line.mid(colon + 1), error);
@@ -50,11 +51,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption refuseReason("refuse-reason", "Test switch: the reason given with a refused upload.",
                                           "text");
     const QCommandLineOption htmlErrors("html-errors", "Test switch: send error replies as HTML pages.");
-    const QCommandLineOption dropAfter("drop-after",
-                                       "Test switch: hang up after N bytes of the first body of each upload.", "N");
+    const QCommandLineOption timeout("timeout",
+                                     "Seconds without a byte of a request before its connection is closed; idle "
+                                     "connections are closed after a third of it. Default: 30.",
+                                     "seconds", "30");
+    const QCommandLineOption dropAt("drop-at", "Test switch: cut each upload's connection once, when the upload "
+                                               "reaches byte N (at its end: after filing, before the answer).",
+                                    "N");
     const QCommandLineOption delay("delay", "Test switch: wait this many milliseconds before each reply.", "ms");
-    parser.addOptions({data, listen, port, portFile, account, accounts, album, prefix, version, refuseEvery,
-                       refuseReason, htmlErrors, dropAfter, delay});
+    const QCommandLineOption failWrites("fail-writes-after",
+                                        "Test switch: writing photo bytes fails, as on a full disk, after N bytes.", "N");
+    parser.addOptions({data, listen, port, portFile, account, accounts, album, prefix, version, timeout, refuseEvery,
+                       refuseReason, htmlErrors, dropAt, delay, failWrites});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -114,11 +122,21 @@ int main(int argc, char *argv[])
     if (parser.isSet(refuseReason))
         options.faults.refuseReason = parser.value(refuseReason);
     options.faults.htmlErrors = parser.isSet(htmlErrors);
-    if (parser.isSet(dropAfter)) {
-        if (!number(dropAfter, 0, AlbumStore::kMaxPhotoBytes, &n))
+    if (parser.isSet(dropAt)) {
+        if (!number(dropAt, 0, AlbumStore::kMaxPhotoBytes, &n))
             return 2;
-        options.faults.dropAfterBytes = n;
+        options.faults.dropAtByte = n;
     }
+    if (parser.isSet(failWrites)) {
+        if (!number(failWrites, 0, AlbumStore::kMaxPhotoBytes, &n))
+            return 2;
+        store.failWritesAfter(n);
+    }
+    AlbumHttpServer::Limits limits;
+    if (!number(timeout, 1, 3600, &n))
+        return 2;
+    limits.readTimeoutSeconds = int(n);
+    limits.keepAliveSeconds = std::max(1, int(n) / 3);
     if (parser.isSet(delay)) {
         if (!number(delay, 0, 600000, &n))
             return 2;
@@ -129,19 +147,21 @@ int main(int argc, char *argv[])
         return 2;
 
     AlbumService service(store, options);
-    if (!service.listen(parser.value(listen), quint16(portNumber), &error)) {
+    AlbumHttpServer server(service, limits);
+    if (!server.bind(parser.value(listen), int(portNumber), &error)) {
         err << "quillmere-albumd: cannot listen on " << parser.value(listen) << ":" << portNumber << ": " << error << "\n";
         return 1;
     }
-    QTextStream(stdout) << "quillmere-albumd: listening on http://" << parser.value(listen) << ":" << service.port()
+    QTextStream(stdout) << "quillmere-albumd: listening on http://" << parser.value(listen) << ":" << server.port()
                         << options.prefix << "/\n"
                         << Qt::flush;
     if (parser.isSet(portFile)) {
         QSaveFile f(parser.value(portFile));
-        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray::number(service.port()) + "\n") < 0 || !f.commit()) {
+        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray::number(server.port()) + "\n") < 0 || !f.commit()) {
             err << "quillmere-albumd: cannot write " << parser.value(portFile) << "\n";
             return 1;
         }
     }
-    return app.exec();
+    server.run();
+    return 0;
 }

@@ -124,6 +124,7 @@ bool SettingsStore::LoadSettings(Settings &s) const
     auto st = open();
     auto str = [&](const char *name) { return textOf(st->value(key(SettingsSection, QLatin1String(name)))); };
     auto num = [&](const char *name, int def) { return intOf(st->value(key(SettingsSection, QLatin1String(name))), def); };
+    s.executablePath = str("ExecutablePath");
     s.httpServer = str("QLMHttpServer");
     s.httpPort = num("QLMHttpPort", 80);
     s.userName = str("QLMUserName");
@@ -149,8 +150,7 @@ bool SettingsStore::SaveSettings(const Settings &s)
     st->setValue(QStringLiteral("LaunchTiVo"), s.launchTiVo);
     st->setValue(QStringLiteral("NotifyIfUploadFails"), s.notifyIfUploadFails);
     st->endGroup();
-    finish(*st);
-    return true;
+    return finish(*st);
 }
 
 QStringList SettingsStore::ReadRecentFolders() const

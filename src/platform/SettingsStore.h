@@ -31,8 +31,11 @@ public:
     // True when the section "Settings" exists and the store can be both read and written.
     bool CheckSettingsKey() const;
 
+    // Every held value, ExecutablePath included (the album client finds its resume record
+    // there).
     bool LoadSettings(Settings &settings) const;
-    // Writes the six option values, in the order the options dialog lists them.
+    // Writes the six option values, in the order the options dialog lists them; false when
+    // the store could not be written.
     bool SaveSettings(const Settings &settings);
 
     // Absent strings read as empty text, absent or unreadable integers as the default.

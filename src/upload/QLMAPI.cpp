@@ -1,89 +1,120 @@
 #include "upload/QLMAPI.h"
 
+#include "platform/HttpClient.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QUrl>
 
-#include <curl/curl.h>
+#include <openssl/evp.h>
 
-#include <mutex>
+#include <future>
 
 namespace {
 
-constexpr size_t kMaxReplyBody = 256 * 1024;
 const char kInProgressFile[] = "uploads-in-progress.ini";
-
-void GlobalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+constexpr qint64 kFingerprintBytes = 65536;
+const QByteArray kTus = "Tus-Resumable: 1.0.0";
 
 [[noreturn]] void Fail(const QString &message)
 {
     throw new CQLMException(message);
 }
 
-struct Reply
+bool LooksLikeMarkup(const HttpReply &reply)
 {
-    long status = 0;
-    QMap<QByteArray, QByteArray> headers; // names in lower case
-    QByteArray body;
-};
-
-size_t CollectBody(char *data, size_t size, size_t count, void *user)
-{
-    auto *reply = static_cast<Reply *>(user);
-    const size_t n = size * count;
-    if (size_t(reply->body.size()) < kMaxReplyBody)
-        reply->body.append(data, qsizetype(std::min(n, kMaxReplyBody - size_t(reply->body.size()))));
-    return n;
+    return reply.header("Content-Type").toLower().contains("html") || reply.body.contains('<')
+           || reply.body.contains('>');
 }
 
-size_t CollectHeader(char *data, size_t size, size_t count, void *user)
-{
-    auto *reply = static_cast<Reply *>(user);
-    const size_t n = size * count;
-    const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
-    if (line.startsWith("HTTP/")) {
-        reply->headers.clear(); // a new status line (after 100 Continue)
-        return n;
-    }
-    const qsizetype colon = line.indexOf(':');
-    if (colon > 0)
-        reply->headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
-    return n;
-}
-
-// The service's reason for a refusal, or a text that says what happened instead.
-QString ReasonOf(const Reply &reply)
+// A refusal: the service's reason when it sent one in plain text, else a text of ours.
+[[noreturn]] void Refused(const HttpReply &reply)
 {
     const QString text = QString::fromUtf8(reply.body).trimmed();
-    if (!text.isEmpty())
-        return text;
-    return QStringLiteral("The album service answered with status %1.").arg(reply.status);
+    if (!text.isEmpty() && !LooksLikeMarkup(reply))
+        throw new CQLMException(text, reply.status, text);
+    throw new CQLMException(QStringLiteral("The album service refused the request (status ")
+                                + QString::number(reply.status) + QStringLiteral(")."),
+                            reply.status);
 }
 
-QString TransportError(CURLcode code, const char *detail)
+[[noreturn]] void TransportFailed(const HttpReply &reply)
 {
-    const QString what = QString::fromUtf8(*detail ? detail : curl_easy_strerror(code));
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-        return QStringLiteral("The album service cannot be reached (%1).").arg(what);
-    case CURLE_OPERATION_TIMEDOUT:
-        return QStringLiteral("The album service did not answer in time (%1).").arg(what);
+    switch (reply.failure) {
+    case HttpReply::Failure::CannotConnect:
+        Fail(QStringLiteral("The album service cannot be reached (") + reply.error + QStringLiteral(")."));
+    case HttpReply::Failure::TimedOut:
+        Fail(QStringLiteral("The album service did not answer in time (") + reply.error + QStringLiteral(")."));
     default:
-        return QStringLiteral("The connection to the album service failed (%1).").arg(what);
+        Fail(QStringLiteral("The connection to the album service failed (") + reply.error + QStringLiteral(")."));
     }
+}
+
+qint64 OffsetOf(const HttpReply &reply, const char *name)
+{
+    bool ok = false;
+    const qint64 n = reply.header(name).toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+// The digest of bytes [from, to) of a file, as the checksum extension writes it:
+// "<algorithm> <base64>". Empty when the file cannot give those bytes.
+QByteArray FileChecksum(const QString &path, qint64 from, qint64 to, ServiceAddress::Checksum kind)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(from))
+        return {};
+    const bool sha1 = kind == ServiceAddress::Checksum::Sha1;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || !EVP_DigestInit_ex(ctx.get(), sha1 ? EVP_sha1() : EVP_sha256(), nullptr))
+        return {};
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (qint64 at = from; at < to;) {
+        const qint64 n = f.read(buffer.data(), std::min<qint64>(buffer.size(), to - at));
+        if (n <= 0)
+            return {};
+        EVP_DigestUpdate(ctx.get(), buffer.constData(), size_t(n));
+        at += n;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_DigestFinal_ex(ctx.get(), digest, &size);
+    return (sha1 ? QByteArray("sha1 ") : QByteArray("sha256 "))
+           + QByteArray(reinterpret_cast<const char *>(digest), int(size)).toBase64();
+}
+
+// Size, time and the first and last 64 KiB: a file replaced by another of the same size and
+// time is a new photo, not the rest of an old upload.
+QByteArray Fingerprint(const QFileInfo &file)
+{
+    QFile f(file.absoluteFilePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(f.read(kFingerprintBytes));
+    if (f.size() > kFingerprintBytes && f.seek(std::max(kFingerprintBytes, f.size() - kFingerprintBytes)))
+        hash.addData(f.read(kFingerprintBytes));
+    return QByteArray::number(file.size()) + ' ' + QByteArray::number(file.lastModified().toMSecsSinceEpoch()) + ' '
+           + hash.result().toHex();
+}
+
+HttpClient::Options ClientOptions(const ServiceAddress &a)
+{
+    HttpClient::Options o;
+    o.connectTimeoutSeconds = a.connectTimeoutSeconds;
+    o.timeoutSeconds = a.replyTimeoutSeconds + a.connectTimeoutSeconds;
+    o.stallSeconds = a.replyTimeoutSeconds;
+    o.maxReplyBytes = 256 * 1024;
+    return o;
 }
 
 } // namespace
@@ -108,119 +139,61 @@ ServiceAddress ServiceAddress::FromSettings(const Settings &settings)
 
 QString ServiceAddress::baseUrl() const
 {
-    return QStringLiteral("%1://%2:%3%4").arg(port == 443 ? QStringLiteral("https") : QStringLiteral("http"), host)
-        .arg(port)
-        .arg(prefix);
+    return HttpClient::urlFor(host, port, prefix);
 }
 
 struct CQLMAPI::Impl
 {
+    explicit Impl(ServiceAddress a) : address(std::move(a)), http(ClientOptions(address)) {}
+
     ServiceAddress address;
-    char errorText[CURL_ERROR_SIZE] = {};
+    HttpClient http;
 
     // The upload under way.
-    QString email, password;
-    QString location;     // the upload's address, as the service gave it
+    QString email, password, path;
+    QString location;     // the upload's address, resolved against the service's
     QString resumeKey;
+    QString filedAs;
     qint64 length = 0;    // the photo's size
     qint64 resumedAt = 0; // where the service had it when this start began
     qint64 position = 0;  // bytes of the photo the caller has handed over
+    qint64 fed = 0;       // offset in the photo up to which bytes went into PATCHes
+    qint64 patchEnd = 0;  // where the open PATCH ends
     qint64 sent = 0;      // bytes handed to the connection
     bool started = false;
-    bool whole = false;   // the service has filed the photo
+    bool whole = false;   // the service confirmed the photo
+    // The checksum of the next PATCH, computed while the current one is on the wire.
+    std::future<QByteArray> nextSum;
+    qint64 nextSumFrom = -1;
 
-    CURLM *multi = nullptr;
-    CURL *patch = nullptr;
-    curl_slist *patchHeaders = nullptr;
-    QByteArray pending;   // handed over by the caller, not yet taken by the connection
-    qsizetype pendingAt = 0;
-    bool transferDone = false;
-    CURLcode transferResult = CURLE_OK;
-    Reply patchReply;
-
-    ~Impl() { stopTransfer(); }
-
-    void stopTransfer()
+    HttpReply call(const QByteArray &method, const QString &url, const QList<QByteArray> &headers = {})
     {
-        if (patch) {
-            curl_multi_remove_handle(multi, patch);
-            curl_easy_cleanup(patch);
-            patch = nullptr;
-        }
-        if (multi) {
-            curl_multi_cleanup(multi);
-            multi = nullptr;
-        }
-        curl_slist_free_all(patchHeaders);
-        patchHeaders = nullptr;
-    }
-
-    QString url(const QString &path) const
-    {
-        if (path.startsWith(QLatin1String("http://")) || path.startsWith(QLatin1String("https://")))
-            return path;
-        // The service's Location already holds the prefix.
-        const QString origin = QStringLiteral("%1://%2:%3")
-                                   .arg(address.port == 443 ? QStringLiteral("https") : QStringLiteral("http"), address.host)
-                                   .arg(address.port);
-        return path.startsWith(address.prefix + QLatin1Char('/')) && !address.prefix.isEmpty() ? origin + path
-                                                                                                : origin + address.prefix + path;
-    }
-
-    CURL *easy(const QString &target, const QString &user, const QString &pass, Reply *reply, bool wholeTimeout)
-    {
-        GlobalInit();
-        CURL *h = curl_easy_init();
-        if (!h)
-            Fail(QStringLiteral("The album service client cannot start."));
-        errorText[0] = 0;
-        const QByteArray u = url(target).toUtf8();
-        curl_easy_setopt(h, CURLOPT_URL, u.constData());
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(address.connectTimeoutSeconds));
-        if (wholeTimeout)
-            curl_easy_setopt(h, CURLOPT_TIMEOUT, long(address.replyTimeoutSeconds + address.connectTimeoutSeconds));
-        // A transfer that moves nothing for the reply time has failed, however long it is.
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(address.replyTimeoutSeconds));
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(h, CURLOPT_USERNAME, user.toUtf8().constData());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, pass.toUtf8().constData());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBody);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, reply);
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, reply);
-        return h;
-    }
-
-    // One request with no body to send, answered in full.
-    Reply request(const char *method, const QString &target, const QString &user, const QString &pass,
-                  const QList<QByteArray> &headers = {})
-    {
-        Reply reply;
-        CURL *h = easy(target, user, pass, &reply, true);
-        curl_slist *list = nullptr;
-        for (const QByteArray &header : headers)
-            list = curl_slist_append(list, header.constData());
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
-        if (qstrcmp(method, "HEAD") == 0)
-            curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-        else if (qstrcmp(method, "POST") == 0)
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, 0L), curl_easy_setopt(h, CURLOPT_POSTFIELDS, "");
-        else if (qstrcmp(method, "GET") != 0)
-            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method);
-        const CURLcode code = curl_easy_perform(h);
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.status);
-        const QString failure = code == CURLE_OK ? QString() : TransportError(code, errorText);
-        curl_easy_cleanup(h);
-        curl_slist_free_all(list);
-        if (!failure.isEmpty())
-            Fail(failure);
+        HttpClient::Request r;
+        r.method = method;
+        r.url = url;
+        r.headers = headers;
+        r.user = email;
+        r.password = password;
+        const HttpReply reply = http.send(r);
+        if (!reply.completed())
+            TransportFailed(reply);
         return reply;
     }
 
-    // The record of unfinished uploads in the data folder.
+    // An upload address from the service, made absolute. The password goes with every request
+    // to it, so it must be the very service asked: same scheme, host and port.
+    QString resolve(const QByteArray &location) const
+    {
+        const QUrl base(address.baseUrl() + QLatin1Char('/'));
+        const QUrl url = base.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+        const int defaultPort = base.scheme() == QLatin1String("https") ? 443 : 80;
+        if (location.isEmpty() || !url.isValid() || url.scheme() != base.scheme()
+            || url.host().compare(base.host(), Qt::CaseInsensitive) != 0
+            || url.port(defaultPort) != base.port(defaultPort))
+            return {};
+        return url.toString(QUrl::FullyEncoded);
+    }
+
     std::unique_ptr<QSettings> inProgress() const
     {
         if (address.dataFolder.isEmpty())
@@ -236,113 +209,129 @@ struct CQLMAPI::Impl
             s->remove(resumeKey);
     }
 
-    static size_t ReadBlock(char *buffer, size_t size, size_t count, void *user)
+    static QString PhotoOf(const HttpReply &reply)
     {
-        auto *d = static_cast<Impl *>(user);
-        const size_t room = size * count;
-        const qsizetype available = d->pending.size() - d->pendingAt;
-        if (available == 0)
-            return d->sent == d->length - d->resumedAt ? 0 : CURL_READFUNC_PAUSE;
-        const size_t n = std::min(room, size_t(available));
-        memcpy(buffer, d->pending.constData() + d->pendingAt, n);
-        d->pendingAt += qsizetype(n);
-        d->sent += qint64(n);
-        return n;
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(reply.header("Quillmere-Photo")));
     }
 
-    void beginPatch()
+    // Where the next PATCH from `start` ends.
+    qint64 planPatch(qint64 start) const
     {
-        multi = curl_multi_init();
-        patch = easy(location, email, password, &patchReply, false);
-        patchHeaders = curl_slist_append(patchHeaders, "Tus-Resumable: 1.0.0");
-        patchHeaders = curl_slist_append(patchHeaders, "Content-Type: application/offset+octet-stream");
-        patchHeaders = curl_slist_append(patchHeaders, QByteArray("Upload-Offset: " + QByteArray::number(resumedAt)).constData());
-        patchHeaders = curl_slist_append(patchHeaders, "Expect:");
-        curl_easy_setopt(patch, CURLOPT_HTTPHEADER, patchHeaders);
-        curl_easy_setopt(patch, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(patch, CURLOPT_CUSTOMREQUEST, "PATCH");
-        curl_easy_setopt(patch, CURLOPT_INFILESIZE_LARGE, curl_off_t(length - resumedAt));
-        curl_easy_setopt(patch, CURLOPT_READFUNCTION, ReadBlock);
-        curl_easy_setopt(patch, CURLOPT_READDATA, this);
-        curl_easy_setopt(patch, CURLOPT_UPLOAD_BUFFERSIZE, long(CQLMAPI::kMaxBlock));
-        curl_multi_add_handle(multi, patch);
+        if (address.checksum == ServiceAddress::Checksum::None)
+            return length;
+        const qint64 size = std::clamp(start - resumedAt, address.firstPatchBytes, address.maxPatchBytes);
+        return std::min(length, start + std::max<qint64>(1, size));
     }
 
-    // Runs the connection until the pending bytes are taken (or, with `toEnd`, until the reply
-    // is in). False when the transfer ended first.
-    bool drive(bool toEnd)
+    void openPatch()
     {
-        while (!transferDone && (toEnd || pendingAt < pending.size())) {
-            int running = 0;
-            curl_multi_perform(multi, &running);
-            int left = 0;
-            while (CURLMsg *msg = curl_multi_info_read(multi, &left)) {
-                if (msg->msg == CURLMSG_DONE) {
-                    transferDone = true;
-                    transferResult = msg->data.result;
-                }
+        patchEnd = planPatch(fed);
+        HttpClient::Request r;
+        r.method = "PATCH";
+        r.url = location;
+        r.user = email;
+        r.password = password;
+        r.headers = {kTus, "Content-Type: application/offset+octet-stream", "Upload-Offset: " + QByteArray::number(fed)};
+        if (address.checksum != ServiceAddress::Checksum::None) {
+            const QByteArray sum = nextSumFrom == fed && nextSum.valid()
+                ? nextSum.get()
+                : FileChecksum(path, fed, patchEnd, address.checksum);
+            if (sum.isEmpty())
+                Fail(QStringLiteral("Cannot open file ") + path);
+            r.headers << "Upload-Checksum: " + sum;
+            nextSumFrom = -1;
+            if (patchEnd < length) {
+                nextSumFrom = patchEnd;
+                nextSum = std::async(std::launch::async, FileChecksum, path, patchEnd, planPatch(patchEnd), address.checksum);
             }
-            if (transferDone || (!toEnd && pendingAt >= pending.size()))
-                break;
-            curl_multi_poll(multi, nullptr, 0, 200, nullptr);
         }
-        return !transferDone || toEnd;
+        http.open(r, patchEnd - fed);
     }
 
-    QString transferFailure()
+    // Waits for the answer to the open PATCH; true when the service took all of it.
+    bool closePatch(HttpReply *reply)
     {
-        long status = 0;
-        curl_easy_getinfo(patch, CURLINFO_RESPONSE_CODE, &status);
-        patchReply.status = status;
-        if (transferResult != CURLE_OK)
-            return TransportError(transferResult, errorText);
-        if (status != 204)
-            return ReasonOf(patchReply);
-        return {};
+        *reply = http.finish();
+        return reply->completed() && reply->status / 100 == 2 && OffsetOf(*reply, "Upload-Offset") == patchEnd;
     }
 
-    // After a lost reply: whether the service has the whole photo anyway.
-    bool serviceHasItWhole()
+    [[noreturn]] void patchFailed(const HttpReply &reply)
+    {
+        if (!reply.completed())
+            TransportFailed(reply);
+        if (reply.status / 100 == 2)
+            Fail(QStringLiteral("The album service did not take the whole photo."));
+        Refused(reply);
+    }
+
+    void feed(const char *data, qint64 size)
+    {
+        while (size > 0) {
+            if (!http.streaming())
+                openPatch();
+            const qint64 n = std::min(size, patchEnd - fed);
+            if (!http.write(data, qsizetype(n)))
+                patchFailed(http.finish());
+            sent += n;
+            fed += n;
+            data += n;
+            size -= n;
+            // The PATCH that carries the last byte is answered in endUpload.
+            if (fed == patchEnd && patchEnd < length) {
+                HttpReply reply;
+                if (!closePatch(&reply))
+                    patchFailed(reply);
+            }
+        }
+    }
+
+    // After the answer to the last PATCH was lost: only a service that names the filed photo
+    // proves that it has it.
+    bool serviceFiledIt()
     {
         try {
-            const Reply r = request("HEAD", location, email, password, {"Tus-Resumable: 1.0.0"});
-            return r.status == 200 && r.headers.value("upload-offset").toLongLong() == length;
+            const HttpReply r = call("HEAD", location, {kTus});
+            if (r.status == 200 && OffsetOf(r, "Upload-Offset") == length && r.hasHeader("Quillmere-Photo")) {
+                filedAs = PhotoOf(r);
+                return true;
+            }
         } catch (CQLMException *e) {
             delete e;
-            return false;
         }
+        return false;
     }
 };
 
-CQLMAPI::CQLMAPI() : d(std::make_unique<Impl>())
+CQLMAPI::CQLMAPI()
 {
     Settings settings;
     SettingsStore().LoadSettings(settings);
-    d->address = ServiceAddress::FromSettings(settings);
+    d = std::make_unique<Impl>(ServiceAddress::FromSettings(settings));
 }
 
-CQLMAPI::CQLMAPI(ServiceAddress address) : d(std::make_unique<Impl>())
-{
-    d->address = std::move(address);
-}
+CQLMAPI::CQLMAPI(ServiceAddress address) : d(std::make_unique<Impl>(std::move(address))) {}
 
 CQLMAPI::~CQLMAPI() = default;
 
 bool CQLMAPI::verify(const QString &email, const QString &password)
 {
-    const Reply r = d->request("GET", QStringLiteral("/api/v1/account"), email, password);
+    d->email = email;
+    d->password = password;
+    const HttpReply r = d->call("GET", d->address.baseUrl() + QStringLiteral("/api/v1/account"));
     if (r.status == 200)
         return true;
     if (r.status == 401)
         return false;
-    Fail(ReasonOf(r));
+    Refused(r);
 }
 
 QStringList CQLMAPI::getAlbums(const QString &email, const QString &password)
 {
-    const Reply r = d->request("GET", QStringLiteral("/api/v1/albums"), email, password);
+    d->email = email;
+    d->password = password;
+    const HttpReply r = d->call("GET", d->address.baseUrl() + QStringLiteral("/api/v1/albums"));
     if (r.status != 200)
-        Fail(ReasonOf(r));
+        Refused(r);
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(r.body, &error);
     const QJsonValue albums = doc.object().value(QStringLiteral("albums"));
@@ -357,60 +346,64 @@ QStringList CQLMAPI::getAlbums(const QString &email, const QString &password)
 void CQLMAPI::startUpload(const QString &email, const QString &password, const QString &album, const QString &path)
 {
     Impl &s = *d;
-    s.stopTransfer();
     s.email = email;
     s.password = password;
-    s.position = s.sent = s.resumedAt = 0;
-    s.pending.clear();
-    s.pendingAt = 0;
-    s.transferDone = false;
+    s.path = path;
+    s.position = s.sent = s.resumedAt = s.fed = s.patchEnd = 0;
+    s.nextSumFrom = -1;
     s.whole = false;
-    s.patchReply = Reply();
+    s.filedAs.clear();
     s.started = true;
 
     const QFileInfo file(path);
-    if (!file.isFile())
+    const QByteArray fingerprint = file.isFile() ? Fingerprint(file) : QByteArray();
+    if (fingerprint.isEmpty())
         Fail(QStringLiteral("Cannot open file ") + path);
     s.length = file.size();
-    // The same file of the same size and time, to the same album of the same account and
+    // The same content at the same place, to the same album of the same account and
     // service, continues where the service has it.
     const QString identity = QStringList{s.address.baseUrl(), email, album, file.absoluteFilePath(),
-                                         QString::number(s.length),
-                                         QString::number(file.lastModified().toMSecsSinceEpoch())}
+                                         QString::fromLatin1(fingerprint)}
                                  .join(QLatin1Char('\n'));
     s.resumeKey = QStringLiteral("uploads/")
                   + QString::fromLatin1(QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha1).toHex());
 
     s.location.clear();
     if (auto record = s.inProgress())
-        s.location = record->value(s.resumeKey).toString();
+        s.location = s.resolve(record->value(s.resumeKey).toString().toUtf8());
     if (!s.location.isEmpty()) {
-        const Reply r = s.request("HEAD", s.location, email, password, {"Tus-Resumable: 1.0.0"});
-        if (r.status == 200 && r.headers.value("upload-length").toLongLong() == s.length) {
-            s.resumedAt = r.headers.value("upload-offset").toLongLong();
-            s.whole = r.headers.contains("quillmere-photo");
-        } else if (r.status == 401) {
-            Fail(ReasonOf(r));
+        const HttpReply r = s.call("HEAD", s.location, {kTus});
+        const qint64 offset = OffsetOf(r, "Upload-Offset");
+        if (r.status == 401 || r.status >= 500)
+            Refused(r); // the service has the upload but cannot go on with it now
+        if (r.status == 200 && OffsetOf(r, "Upload-Length") == s.length && offset >= 0 && offset < s.length) {
+            s.resumedAt = s.fed = offset;
+        } else if (r.status == 200 && offset == s.length && r.hasHeader("Quillmere-Photo")) {
+            s.whole = true; // filed already; only the answer had been lost
+            s.filedAs = Impl::PhotoOf(r);
         } else {
-            s.location.clear(); // the service no longer knows it: start afresh
+            // Unknown, gone, or whole without being named as filed: start afresh.
+            s.location.clear();
             s.forget();
         }
     }
-    if (s.location.isEmpty()) {
+    if (s.location.isEmpty() && !s.whole) {
         const QByteArray metadata = "Upload-Metadata: album " + album.toUtf8().toBase64() + ",filename "
                                     + file.fileName().toUtf8().toBase64();
-        const Reply r = s.request("POST", QStringLiteral("/api/v1/uploads"), email, password,
-                                  {"Tus-Resumable: 1.0.0", "Upload-Length: " + QByteArray::number(s.length), metadata});
-        if (r.status != 201 || r.headers.value("location").isEmpty())
-            Fail(ReasonOf(r));
-        s.location = QString::fromUtf8(r.headers.value("location"));
-        s.whole = r.headers.contains("quillmere-photo");
+        const HttpReply r = s.call("POST", s.address.baseUrl() + QStringLiteral("/api/v1/uploads"),
+                                   {kTus, "Upload-Length: " + QByteArray::number(s.length), metadata});
+        if (r.status != 201)
+            Refused(r);
+        s.location = s.resolve(r.header("Location"));
+        if (s.location.isEmpty())
+            Fail(QStringLiteral("The album service gave an upload address on another server; the photo was not sent."));
+        // A photo of no bytes is complete with its creation.
+        s.whole = s.length == 0;
+        s.filedAs = Impl::PhotoOf(r);
         if (!s.whole)
             if (auto record = s.inProgress())
                 record->setValue(s.resumeKey, s.location);
     }
-    if (!s.whole && s.resumedAt < s.length)
-        s.beginPatch();
 }
 
 void CQLMAPI::uploadChunk(const char *data, int size)
@@ -419,27 +412,16 @@ void CQLMAPI::uploadChunk(const char *data, int size)
     if (!s.started)
         Fail(QStringLiteral("No upload has been started."));
     if (size < 0 || size > kMaxBlock)
-        Fail(QStringLiteral("A block holds at most %1 bytes.").arg(kMaxBlock));
+        Fail(QStringLiteral("A block holds at most 65536 bytes."));
     const qint64 blockStart = s.position;
     s.position += size;
     if (s.position > s.length)
         Fail(QStringLiteral("The photo is longer than when its upload began."));
-    if (s.whole || !s.patch)
+    if (s.whole)
         return;
     // What the service already has is not sent again.
     const qint64 skip = std::clamp<qint64>(s.resumedAt - blockStart, 0, size);
-    if (skip == size)
-        return;
-    if (s.pendingAt >= s.pending.size()) {
-        s.pending.clear();
-        s.pendingAt = 0;
-    }
-    s.pending.append(data + skip, qsizetype(size - skip));
-    curl_easy_pause(s.patch, CURLPAUSE_CONT);
-    if (!s.drive(false)) {
-        const QString failure = s.transferFailure();
-        Fail(failure.isEmpty() ? QStringLiteral("The album service stopped taking the photo.") : failure);
-    }
+    s.feed(data + skip, size - skip);
 }
 
 void CQLMAPI::endUpload()
@@ -448,23 +430,25 @@ void CQLMAPI::endUpload()
     if (!s.started)
         Fail(QStringLiteral("No upload has been started."));
     s.started = false;
-    if (s.position != s.length && !s.whole)
-        Fail(QStringLiteral("The photo was not handed over whole (%1 of %2 bytes).").arg(s.position).arg(s.length));
-    if (!s.whole && s.patch) {
-        curl_easy_pause(s.patch, CURLPAUSE_CONT);
-        s.drive(true);
-        const QString failure = s.transferFailure();
-        const bool filed = failure.isEmpty()
-            ? s.patchReply.headers.value("upload-offset").toLongLong() == s.length
-            : s.transferResult != CURLE_OK && s.serviceHasItWhole(); // only the answer was lost
-        s.stopTransfer();
-        if (!filed)
-            Fail(failure.isEmpty() ? QStringLiteral("The album service did not take the whole photo.") : failure);
-    } else if (!s.whole && !s.serviceHasItWhole()) {
-        Fail(QStringLiteral("The album service does not have the whole photo."));
+    if (!s.whole) {
+        if (s.position != s.length)
+            Fail(QStringLiteral("The photo was not handed over whole (") + QString::number(s.position)
+                 + QStringLiteral(" of ") + QString::number(s.length) + QStringLiteral(" bytes)."));
+        if (!s.http.streaming())
+            Fail(QStringLiteral("The album service did not take the whole photo."));
+        HttpReply reply;
+        if (s.closePatch(&reply))
+            s.filedAs = Impl::PhotoOf(reply);
+        else if (reply.completed() || !s.serviceFiledIt())
+            s.patchFailed(reply);
+        s.whole = true;
     }
-    s.whole = true;
     s.forget();
+}
+
+QString CQLMAPI::filedAs() const
+{
+    return d->filedAs;
 }
 
 qint64 CQLMAPI::resumedAt() const

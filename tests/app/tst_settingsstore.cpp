@@ -57,6 +57,7 @@ private slots:
         QCOMPARE(s.maxPixelSize, 300u);
         QCOMPARE(s.launchTiVo, 1);
         QCOMPARE(s.notifyIfUploadFails, 1);
+        QCOMPARE(s.executablePath, QString("/opt/quillmere"));
         QCOMPARE(store.ReadString("Settings", "ExecutablePath"), QString("/opt/quillmere"));
         QCOMPARE(store.ReadString("Settings", "CurrentVersion"), QString());
     }
@@ -135,6 +136,30 @@ private slots:
         QCOMPARE(back.notifyIfUploadFails, 0);
         QCOMPARE(back.userName, QString("old@example.org"));
         QCOMPARE(back.password, QString());
+    }
+
+    // A store that cannot be written says so (the tests may run as root, for whom a read-only
+    // file is writable: a folder where the file or its folder would go stops anyone).
+    void saveReportsAFailedWrite_data()
+    {
+        QTest::addColumn<QString>("blocked"); // a folder made at this path, or a file for "parent"
+        QTest::newRow("a folder where the file would be") << "file";
+        QTest::newRow("a file where its folder would be") << "parent";
+    }
+
+    void saveReportsAFailedWrite()
+    {
+        QFETCH(QString, blocked);
+        QDir(dir_.path()).removeRecursively();
+        QString path = dir_.filePath("Tessaly/Quillmere.conf");
+        if (blocked == "file") {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            writeFile(dir_.filePath("Tessaly"), "not a folder");
+        }
+        Settings s;
+        s.automaticUpload = 1;
+        QVERIFY(!SettingsStore(path).SaveSettings(s));
     }
 
     void storeIsPrivateToTheUser()

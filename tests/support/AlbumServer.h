@@ -45,6 +45,7 @@ public:
 
     bool running() const { return port_ > 0; }
     int port() const { return port_; }
+    qint64 pid() const { return process_.processId(); }
     QString dataFolder() const { return dir_.filePath(QStringLiteral("data")); }
     QString clientFolder() const { return dir_.filePath(QStringLiteral("client")); }
     QString albumFolder(const QString &album) const { return dataFolder() + "/" + kEmail + "/" + album; }
