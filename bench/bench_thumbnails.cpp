@@ -2,7 +2,7 @@
 // page spread over every core) against the naive way (full decode, then scale, one photo
 // after the other), measured in the same run. Also: the longest gap between two events the
 // UI thread processes while the photo list fills that page.
-#include "browse/ThumbnailTile.h"
+#include "photo/ThumbnailTile.h"
 #include "browse/ThumbsView.h"
 
 #include <QApplication>

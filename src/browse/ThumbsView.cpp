@@ -1,7 +1,7 @@
 #include "browse/ThumbsView.h"
 
 #include "browse/PhotoFolder.h"
-#include "browse/ThumbnailTile.h"
+#include "photo/ThumbnailTile.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "browse/ThumbnailTile.h"
+#include "photo/ThumbnailTile.h"
 
 #include <QImageReader>
 #include <QPainter>
