@@ -164,6 +164,28 @@ private slots:
         QCOMPARE(list.count(), 4);
         QCOMPARE(list.photos().size(), 4);
     }
+
+    void aPhotoSavedWhileTheFolderIsReadIsKept()
+    {
+        QTemporaryDir dir;
+        for (int i = 1; i <= 8; ++i)
+            writeFile(dir.filePath(QString("IMG_%1.jpg").arg(i)), jpeg(QSize(40, 30), Qt::blue));
+        CThumbsView list;
+        QSignalSpy read(&list, &CThumbsView::folderRead), pages(&list, &CThumbsView::pageChanged);
+        list.ListFolder(dir.path());
+        QVERIFY(list.isReadingFolder());
+        QCOMPARE(list.GetPageCount(), 0);
+        // Saved after the listing was taken: the file is not in it.
+        const QString late = dir.filePath("late.jpg");
+        list.AddOrReplacePhoto(late);
+        list.AddOrReplacePhoto(dir.filePath("IMG_3.jpg")); // already there: not twice
+        QVERIFY(read.wait());
+        QVERIFY(!list.isReadingFolder());
+        QCOMPARE(list.photos().size(), 9);
+        QCOMPARE(list.photos().last(), late);
+        QCOMPARE(read[0][1].toInt(), 9);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 2}));
+    }
 };
 
 QTEST_MAIN(TestThumbs)

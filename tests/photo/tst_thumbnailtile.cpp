@@ -91,6 +91,9 @@ private slots:
 
         QCOMPARE(MakeThumbnailTile(dir.filePath("broken.jpg"), false), TileFrame(false));
         QCOMPARE(MakeThumbnailTile(dir.filePath("missing.jpg"), true), TileFrame(true));
+        auto cancelled = std::make_shared<workerdetail::TaskState>(1);
+        cancelled->cancel();
+        QCOMPARE(MakeThumbnailTile(dir.filePath("wide.jpg"), false, CancelToken(cancelled)), TileFrame(false));
     }
 };
 
