@@ -13,6 +13,10 @@
 #include <QTest>
 #include <QToolBar>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList PaneTexts(const CMainFrame &frame)
@@ -89,6 +93,23 @@ private slots:
         QCOMPARE(frame.statusPane(3)->text(), QString("Original size: 1200x800"));
         QVERIFY(frame.action(FrameCommand::ShrinkToFit)->isChecked());
         QVERIFY(frame.close());
+    }
+
+    void aRenderStuckOpeningItsFileDoesNotKeepTheWindowOpen()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("a.jpg");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        frame.GetImageView()->SetFile(fifo);
+        QVERIFY(!frame.close());
+        QTRY_VERIFY_WITH_TIMEOUT(frame.close(), 20000);
+        // Lets the stuck read go; the test does not need it.
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
