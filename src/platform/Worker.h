@@ -36,9 +36,11 @@
 // request as a new one starts, so the newest wins; with `KeepOthers` each result counts and the
 // owner maps the number to what asked for it. A running request may hand over partial results
 // (`task.post`) and may ask the owner's thread and wait for the answer (`task.ask`, e.g. a
-// failure prompt); both find the owner gone and do nothing once it has ended. The work, the
-// deliver callable and the result are destroyed on the worker's thread: capture plain values,
-// QImage, pointers; never a QPixmap or a widget by value.
+// failure prompt); both find the owner gone and do nothing once it has ended. A long request
+// (an upload, its tray progress) tests `task.cancelled()` before each block or paces itself
+// with `task.token().sleepFor(...)`, which wakes at once on cancel. The work, the deliver
+// callable and the result are destroyed on the worker's thread: capture plain values, QImage,
+// pointers; never a QPixmap or a widget by value.
 //
 // End. The owner's destructor disconnects (nothing reaches the owner from then on), cancels
 // every request, takes back those not yet started, waits for those making progress to notice

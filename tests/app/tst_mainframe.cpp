@@ -13,9 +13,7 @@
 #include <QTest>
 #include <QToolBar>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -105,11 +103,8 @@ private slots:
         frame.show();
         frame.GetImageView()->SetFile(fifo);
         QVERIFY(!frame.close());
+        // The read stays stuck for good: the test process ends all the same.
         QTRY_VERIFY_WITH_TIMEOUT(frame.close(), 20000);
-        // Lets the stuck read go; the test does not need it.
-        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0)
-            ::close(fd);
     }
 };
 
