@@ -275,9 +275,11 @@ Worker::~Worker()
         std::lock_guard lock(outbox_->mutex);
         outbox_->open = false;
     }
+    // Taken back before anything is cancelled: a thread freed by a cancel must not pick up a
+    // request of this owner that is still queued.
+    TakeBack(pool_, live_);
     for (const std::shared_ptr<TaskState> &t : live_)
         t->cancel();
-    TakeBack(pool_, live_);
     std::unique_lock lock(tracker_->mutex);
     tracker_->changed.wait(lock, [&] {
         return std::all_of(live_.begin(), live_.end(), [](const std::shared_ptr<TaskState> &t) {
@@ -314,14 +316,21 @@ void Worker::cancel(quint64 number)
     const auto it = pending_.find(number);
     if (it == pending_.end())
         return;
+    TakeBack(pool_, {it->second});
     it->second->cancel();
     pending_.erase(it);
 }
 
 void Worker::cancelAll()
 {
+    std::vector<std::shared_ptr<TaskState>> tasks;
+    tasks.reserve(pending_.size());
     for (auto &[number, task] : pending_)
-        task->cancel();
+        tasks.push_back(task);
+    // Queued ones first, so that a thread freed by a cancel picks up none of them.
+    TakeBack(pool_, tasks);
+    for (const std::shared_ptr<TaskState> &t : tasks)
+        t->cancel();
     pending_.clear();
 }
 
