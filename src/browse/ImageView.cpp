@@ -143,7 +143,6 @@ void CQuillmereNewClientView::deliver(const RenderResult &result)
     viewport()->update();
     emit statusMessage(QStringLiteral("Ready."));
     emit stateChanged();
-    emit renderFinished();
 }
 
 void CQuillmereNewClientView::updateScrollRange()

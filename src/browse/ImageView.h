@@ -29,8 +29,6 @@ public:
     void ApplyRotation(int direction);
     // Writes the picture as shown, as JPEG, on a worker; `imageSaved` follows.
     void SaveDisplayedImage(const QString &path);
-    // The picture as shown (zoomed and turned); null when none is.
-    QImage displayedImage() const { return displayBitmap_.toImage(); }
 
     QString path() const { return filePath_; }
     QSize photoSize() const;
@@ -53,7 +51,6 @@ signals:
     void statusMessage(const QString &text);
     // Anything the frame's commands and panes read has changed.
     void stateChanged();
-    void renderFinished();
     // A save has ended; `error` is empty when the file was written.
     void imageSaved(const QString &path, const QString &error);
 
