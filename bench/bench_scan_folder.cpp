@@ -1,5 +1,5 @@
-// What listing a folder of 10,000 files costs: the photo list's scan (photo names, their
-// existence, file-manager order) against a plain directory read of the same folder, in the
+// What listing a folder of 10,000 files costs: the photo list's scan (photo names and
+// file-manager order) against a plain directory read of the same folder, in the
 // same run.
 #include "browse/PhotoFolder.h"
 

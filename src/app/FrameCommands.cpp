@@ -166,7 +166,7 @@ StatusTexts ComputeStatusTexts(const FrameSnapshot &s)
 {
     StatusTexts t;
     t.page = QStringLiteral("Page: ");
-    if (!s.listFolder.isEmpty())
+    if (!s.listFolder.isEmpty() && s.pageCountKnown)
         t.page += QStringLiteral("%1 of %2").arg(s.pageIndex + 1).arg(s.pageCount);
     t.folder = CompactPath(QStringLiteral("Folder: ") + s.listFolder, 37);
 

@@ -74,6 +74,7 @@ struct FrameSnapshot
     QString listFolder;         // the photo list's current folder; empty = none
     int pageIndex = 0;
     int pageCount = 0;
+    bool pageCountKnown = true; // false while the list's folder is still being read
     bool thumbnailWorkerRunning = false;
     int listPhotoCount = 0;     // photos in the listed folder
     bool toolbarShown = true;

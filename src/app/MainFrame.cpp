@@ -14,7 +14,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -25,7 +24,6 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace {
 
@@ -130,6 +128,13 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
     connect(list_, &CThumbsView::pageChanged, this, &CMainFrame::scheduleUpdate);
     connect(list_, &CThumbsView::workerFinished, this, &CMainFrame::scheduleUpdate);
     connect(list_, &CThumbsView::folderRead, this, &CMainFrame::scheduleUpdate);
+    // The list learns of a saved file once it is whole on the disk.
+    connect(view_, &CQuillmereNewClientView::imageSaved, this, [this](const QString &path, const QString &error) {
+        if (error.isEmpty())
+            list_->AddOrReplacePhoto(path);
+        else
+            statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
+    });
     idleUpdate_.setInterval(250);
     connect(&idleUpdate_, &QTimer::timeout, this, &CMainFrame::UpdateCommandUi);
     idleUpdate_.start();
@@ -288,6 +293,7 @@ FrameSnapshot CMainFrame::snapshot() const
     s.listFolder = list_->currentFolder();
     s.pageIndex = list_->pageIndex();
     s.pageCount = list_->GetPageCount();
+    s.pageCountKnown = !list_->isReadingFolder();
     s.thumbnailWorkerRunning = list_->IsWorkerRunning();
     s.listPhotoCount = int(list_->photos().size());
     s.toolbarShown = toolbar_ && toolbar_->isVisibleTo(this);
@@ -365,19 +371,7 @@ void CMainFrame::saveAs()
         QStringLiteral("Image Files(*.jpg *.jpeg *.tiff);;All Files(*)"));
     if (path.isEmpty())
         return;
-    // Encoding and writing run on a worker; the list learns of the file once it is there.
-    auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
-        watcher->deleteLater();
-        const QString error = watcher->result();
-        if (!error.isEmpty())
-            statusBar()->showMessage(QStringLiteral("The photo could not be saved: %1").arg(error), 8000);
-        list_->AddOrReplacePhoto(path);
-    });
-    watcher->setFuture(QtConcurrent::run([picture = view_->displayedImage(), path] {
-        QString error;
-        return ::SaveDisplayedImage(picture, path, &error) ? QString() : error;
-    }));
+    view_->SaveDisplayedImage(path);
 }
 
 void CMainFrame::showAbout()

@@ -131,8 +131,8 @@ void CQuillmereNewClientApp::chooseFirstFolder()
 {
     removablePhotoFolder = photoSearch_.result();
 
-    // The user may have opened a folder while the media were searched: that choice stands.
-    if (!frame_->GetPhotoList()->currentFolder().isEmpty() || frame_->GetFolderTree()->isWalking()) {
+    // A folder asked for while the media were searched is newer than this choice: it stands.
+    if (frame_->GetFolderTree()->folderRequests() != 0) {
         emit startFolderChosen();
         return;
     }

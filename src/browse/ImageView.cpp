@@ -16,21 +16,15 @@ CQuillmereNewClientView::CQuillmereNewClientView(QWidget *parent) : QAbstractScr
     setAccessibleName(QStringLiteral("Image view"));
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
-    setMinimumSize(100, 100);
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    // Overlapping renders are allowed (a new photo never waits for the last one); a few
-    // threads are plenty.
-    pool_.setMaxThreadCount(4);
+    // The frame's commands and its close rule read whether a render makes progress.
+    renders_.onStalled([this](quint64) { emit stateChanged(); });
     updateScrollRange();
     setAccessibleDescription(placeholderText());
 }
 
-CQuillmereNewClientView::~CQuillmereNewClientView()
-{
-    // Workers post their results to this object and read the cache: none may outlive it.
-    pool_.waitForDone();
-}
+CQuillmereNewClientView::~CQuillmereNewClientView() = default;
 
 QSize CQuillmereNewClientView::photoSize() const
 {
@@ -59,11 +53,10 @@ void CQuillmereNewClientView::SetFile(const QString &path)
     rotationSteps_ = 0;
     if (path.isEmpty()) {
         displayWidth_ = displayHeight_ = photoWidth_ = photoHeight_ = 0;
-        cache_.clear();
-        fileSerial_ = lastSerial_ + 1; // results still under way belong to the old photo
+        renders_.cancelAll(); // results still under way belong to the old photo
+        cache_->clear();
         updateScrollRange();
     } else {
-        fileSerial_ = lastSerial_ + 1;
         startWorker();
     }
     setAccessibleDescription(path.isEmpty() ? placeholderText() : QFileInfo(path).fileName());
@@ -114,44 +107,42 @@ void CQuillmereNewClientView::ApplyRotation(int direction)
     emit stateChanged();
 }
 
-bool CQuillmereNewClientView::SaveDisplayedImage(const QString &path, QString *error) const
+void CQuillmereNewClientView::SaveDisplayedImage(const QString &path)
 {
-    return ::SaveDisplayedImage(displayBitmap_.toImage(), path, error);
+    saves_.start(
+        [picture = displayBitmap_.toImage(), path](const WorkerTask &task) {
+            QString error;
+            if (!::SaveDisplayedImage(picture, path, &error, task.token()) && error.isEmpty())
+                error = QStringLiteral("The file could not be written.");
+            return error;
+        },
+        [this, path](quint64, const QString &error) { emit imageSaved(path, error); });
 }
 
 void CQuillmereNewClientView::startWorker()
 {
-    const quint64 serial = ++lastSerial_;
-    ++runningWorkers_;
     emit statusMessage(QStringLiteral("Preparing..."));
     const RenderRequest request{filePath_, zoomRequest_, viewport()->size(), rotationSteps_};
-    pool_.start([this, serial, request] {
-        RenderResult result = RenderPhoto(request, &cache_);
-        QMetaObject::invokeMethod(
-            this, [this, serial, result = std::move(result)] { deliver(serial, result); }, Qt::QueuedConnection);
-    });
+    renders_.start([request, cache = cache_](const WorkerTask &task) { return RenderPhoto(request, cache.get(), task.token()); },
+                   [this](quint64, const RenderResult &result) { deliver(result); }, Worker::CancelOthers);
 }
 
-void CQuillmereNewClientView::deliver(quint64 serial, const RenderResult &result)
+void CQuillmereNewClientView::deliver(const RenderResult &result)
 {
-    --runningWorkers_;
-    if (serial >= fileSerial_ && serial > appliedSerial_) {
-        appliedSerial_ = serial;
-        // The photo may have been turned while it was being prepared.
-        const QImage picture = TurnImage(result.picture, rotationSteps_ - result.rotationSteps);
-        displayBitmap_ = picture.isNull() ? QPixmap() : QPixmap::fromImage(picture);
-        displayWidth_ = picture.width();
-        displayHeight_ = picture.height();
-        photoWidth_ = result.photoWidth;
-        photoHeight_ = result.photoHeight;
-        currentZoom_ = result.currentZoom;
-        updateScrollRange();
-        setAccessibleDescription(QFileInfo(filePath_).fileName());
-        viewport()->update();
-        emit statusMessage(QStringLiteral("Ready."));
-    }
+    // Only the newest request is ever delivered. The photo may have been turned while it was
+    // being prepared.
+    const QImage picture = TurnImage(result.picture, rotationSteps_ - result.rotationSteps);
+    displayBitmap_ = picture.isNull() ? QPixmap() : QPixmap::fromImage(picture);
+    displayWidth_ = picture.width();
+    displayHeight_ = picture.height();
+    photoWidth_ = result.photoWidth;
+    photoHeight_ = result.photoHeight;
+    currentZoom_ = result.currentZoom;
+    updateScrollRange();
+    setAccessibleDescription(QFileInfo(filePath_).fileName());
+    viewport()->update();
+    emit statusMessage(QStringLiteral("Ready."));
     emit stateChanged();
-    emit renderFinished();
 }
 
 void CQuillmereNewClientView::updateScrollRange()

@@ -1,16 +1,18 @@
 #pragma once
 
 #include "photo/PhotoImage.h"
+#include "platform/Worker.h"
 
 #include <QAbstractScrollArea>
 #include <QPixmap>
 #include <QPoint>
 #include <QString>
-#include <QThreadPool>
+
+#include <memory>
 
 // The large pane that shows one photo fitted or zoomed and turned. Decoding and scaling run
 // on render workers; their results come back to the UI thread numbered, and only the newest
-// request's result is ever shown.
+// request's result is ever shown. A new photo cancels the render of the one before.
 class CQuillmereNewClientView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -25,9 +27,8 @@ public:
     void StepZoom(bool in);
     void Rotate(int direction); // -1 left, +1 right
     void ApplyRotation(int direction);
-    bool SaveDisplayedImage(const QString &path, QString *error = nullptr) const;
-    // The picture as shown (zoomed and turned); null when none is.
-    QImage displayedImage() const { return displayBitmap_.toImage(); }
+    // Writes the picture as shown, as JPEG, on a worker; `imageSaved` follows.
+    void SaveDisplayedImage(const QString &path);
 
     QString path() const { return filePath_; }
     QSize photoSize() const;
@@ -37,9 +38,11 @@ public:
     bool isFitMode() const { return zoomRequest_ == 0; }
     int rotationSteps() const { return rotationSteps_; }
     bool hasPicture() const { return !displayBitmap_.isNull(); }
-    bool IsWorkerRunning() const { return runningWorkers_ > 0; }
+    // A render is under way and making progress: one stuck opening or reading its file (a
+    // FIFO, a stalled network mount) does not count, so it never keeps the window open.
+    bool IsWorkerRunning() const { return renders_.progressing(); }
     // Decodes so far, for tests that check zoom steps reuse the decoded photo.
-    int decodeCount() const { return cache_.decodeCount(); }
+    int decodeCount() const { return cache_->decodeCount(); }
 
     // The text drawn in place of a picture; empty while one is shown.
     QString placeholderText() const;
@@ -48,7 +51,8 @@ signals:
     void statusMessage(const QString &text);
     // Anything the frame's commands and panes read has changed.
     void stateChanged();
-    void renderFinished();
+    // A save has ended; `error` is empty when the file was written.
+    void imageSaved(const QString &path, const QString &error);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -62,7 +66,7 @@ protected:
 
 private:
     void startWorker();
-    void deliver(quint64 serial, const RenderResult &result);
+    void deliver(const RenderResult &result);
     void updateScrollRange();
     void updateCursor();
     bool pictureExceedsClient() const;
@@ -79,11 +83,10 @@ private:
     int photoHeight_ = 0;
     QString filePath_;
 
-    int runningWorkers_ = 0;
-    quint64 lastSerial_ = 0;     // the newest request started
-    quint64 fileSerial_ = 0;     // the first request for the photo now set
-    quint64 appliedSerial_ = 0;  // the request whose result is shown
     QString lastPlaceholder_;
-    DecodedPhotoCache cache_;
-    QThreadPool pool_;
+    // Shared with the renders, which may outlive the view when abandoned.
+    std::shared_ptr<DecodedPhotoCache> cache_ = std::make_shared<DecodedPhotoCache>();
+    WorkerPool pool_{WorkerPool::Options{"qlm-render", WorkPriority::Normal, 2}};
+    Worker renders_{this, pool_};
+    Worker saves_{this, pool_};
 };

@@ -2,8 +2,6 @@
 
 #include "platform/PhotoFiles.h"
 
-#include <QFileInfo>
-
 QString FolderPrefix(const QString &folder)
 {
     QString prefix = folder;
@@ -12,12 +10,19 @@ QString FolderPrefix(const QString &folder)
     return prefix + u'/';
 }
 
-QStringList ScanFolder(const QString &folder)
+QStringList ScanFolder(const QString &folder, const CancelToken &token)
 {
+    QStringList names;
+    {
+        const CancelToken::Blocking call = token.blocking();
+        names = FolderEntryNames(folder);
+    }
+    if (token.cancelled())
+        return {};
     const QString prefix = FolderPrefix(folder);
     QStringList photos;
-    for (const QString &name : FolderEntryNames(folder)) {
-        if (name.size() > 2 && IsPhotoFile(name) && QFileInfo::exists(prefix + name))
+    for (const QString &name : std::as_const(names)) {
+        if (name.size() > 2 && IsPhotoFile(name))
             photos << prefix + name;
     }
     return photos;

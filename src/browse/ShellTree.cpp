@@ -6,11 +6,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QHeaderView>
 #include <QStandardPaths>
 #include <QStyle>
-#include <QtConcurrent>
 
 namespace {
 
@@ -35,16 +33,23 @@ QString ChildPath(const QString &folder, const QString &name)
 
 } // namespace
 
-QList<SubfolderEntry> ListSubfolders(const QString &folder)
+QList<SubfolderEntry> ListSubfolders(const QString &folder, const CancelToken &token)
 {
-    QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    QStringList names;
+    {
+        const CancelToken::Blocking call = token.blocking();
+        names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
     names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(QLatin1Char('.')); }),
                 names.end());
     SortLikeFileManager(names);
     QList<SubfolderEntry> entries;
     entries.reserve(names.size());
-    for (const QString &name : names) {
+    for (const QString &name : std::as_const(names)) {
+        if (token.cancelled())
+            return {};
         const QString path = ChildPath(folder, name);
+        const CancelToken::Blocking call = token.blocking();
         entries.append({name, path, HasSubfolder(path)});
     }
     return entries;
@@ -114,7 +119,8 @@ QTreeWidgetItem *CShellTree::addItem(QTreeWidgetItem *parent, const QString &nam
 void CShellTree::PopulateTree()
 {
     populated_ = true;
-    ++generation_;
+    fills_.cancelAll();
+    filling_.clear();
     walk_ = Walk();
     clear();
     if (places_.isEmpty())
@@ -151,15 +157,13 @@ void CShellTree::fill(QTreeWidgetItem *item)
     if (!item || item->data(0, FillRole).toInt() != NotFilled)
         return;
     item->setData(0, FillRole, Filling);
-    ++pendingFills_;
-    auto *watcher = new QFutureWatcher<QList<SubfolderEntry>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, item, generation = generation_] {
-        watcher->deleteLater();
-        --pendingFills_;
-        if (generation == generation_)
-            filled(item, watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run(ListSubfolders, item->data(0, PathRole).toString()));
+    const quint64 number = fills_.start(
+        [path = item->data(0, PathRole).toString()](const WorkerTask &task) { return ListSubfolders(path, task.token()); },
+        [this](quint64 n, const QList<SubfolderEntry> &entries) {
+            if (QTreeWidgetItem *item = filling_.take(n))
+                filled(item, entries);
+        });
+    filling_.insert(number, item);
 }
 
 void CShellTree::filled(QTreeWidgetItem *item, const QList<SubfolderEntry> &entries)
@@ -198,6 +202,7 @@ bool CShellTree::SelectPath(const QString &path)
     }
     if (!start)
         return true;
+    ++folderRequests_;
     walk_.active = true;
     walk_.item = start;
     walk_.remaining = target.mid(startPath.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -238,6 +243,7 @@ void CShellTree::finishWalk(QTreeWidgetItem *item)
         up->setExpanded(true);
     if (currentItem() == item) {
         // Already selected (perhaps silently, at the start): list it now.
+        ++folderRequests_;
         emit folderSelected(item->data(0, PathRole).toString());
     } else {
         setCurrentItem(item);
@@ -250,6 +256,9 @@ void CShellTree::onCurrentChanged(QTreeWidgetItem *current)
 {
     if (!current || selecting_)
         return;
+    // This choice is the newest: a walk still reading its way down must not overtake it.
+    walk_ = Walk();
+    ++folderRequests_;
     // Selecting an item reads its children, so that a walk can go on from it.
     fill(current);
     emit folderSelected(current->data(0, PathRole).toString());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Worker.h"
+
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,7 +28,7 @@ struct SubfolderEntry
 // The subfolders of `folder` in file-manager order, hidden (dot) folders left out, each with
 // whether it has subfolders of its own (for its expand button). Plain disk work: the tree
 // runs it on a worker.
-QList<SubfolderEntry> ListSubfolders(const QString &folder);
+QList<SubfolderEntry> ListSubfolders(const QString &folder, const CancelToken &token = {});
 
 // Home, Pictures and Desktop (those that exist and are not the home folder itself), the root
 // folder and each removable volume.
@@ -57,6 +60,10 @@ public:
     bool GetSelectedFolderPath(QString *path) const;
     // A walk of SelectPath is still reading folders.
     bool isWalking() const { return walk_.active; }
+    // Rises whenever a folder is asked for, by the user or by SelectPath; the place selected
+    // when the tree is built does not count. A caller that must not overtake a newer choice
+    // compares it with the number it saw before.
+    quint64 folderRequests() const { return folderRequests_; }
 
 signals:
     void folderSelected(const QString &path);
@@ -87,6 +94,8 @@ private:
     bool populated_ = false;
     bool selecting_ = false;
     Walk walk_;
-    quint64 generation_ = 0; // fills of an older tree are dropped
-    int pendingFills_ = 0;
+    quint64 folderRequests_ = 0;
+    QHash<quint64, QTreeWidgetItem *> filling_; // fill request number -> the item it fills
+    WorkerPool pool_{WorkerPool::Options{"qlm-tree", WorkPriority::Normal, 2}};
+    Worker fills_{this, pool_};
 };

@@ -1,16 +1,16 @@
 #include "browse/ThumbsView.h"
 
 #include "browse/PhotoFolder.h"
-#include "browse/ThumbnailTile.h"
+#include "photo/ThumbnailTile.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
+// Each item knows its place on the page, so tiles arriving in any order go in page order.
+constexpr int SlotRole = Qt::UserRole;
+
 QString fileNameOf(const QString &path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
@@ -37,22 +37,21 @@ CThumbsView::CThumbsView(QWidget *parent) : QListWidget(parent)
         p.setColor(role, Qt::white);
     setPalette(p);
 
-    connect(&scan_, &QFutureWatcher<QStringList>::finished, this, &CThumbsView::onScanned);
+    tiles_.onStalled([this](quint64 number) {
+        // Its file never opened or stopped reading: the empty frame stands in, as for a photo
+        // that cannot be decoded, and the page is done without it. Should the read return, its
+        // tile still takes the place.
+        const int slot = tileSlots_.value(number, -1);
+        if (slot < 0)
+            return;
+        if (!itemInSlot(slot))
+            placeTile(slot, slots_[slot].name, TileFrame(false));
+        tileDone(slot);
+    });
     connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { ShowPhotoAt(row(item), true); });
 }
 
-CThumbsView::~CThumbsView()
-{
-    // Nothing the scan, the worker or a re-tiling holds may reach this list once it is gone.
-    scan_.disconnect(this);
-    scan_.waitForFinished();
-    if (keepRunning_)
-        *keepRunning_ = false;
-    if (worker_)
-        worker_->wait();
-    for (QFuture<void> &f : retiling_)
-        f.waitForFinished();
-}
+CThumbsView::~CThumbsView() = default;
 
 void CThumbsView::ListFolder(const QString &folder)
 {
@@ -62,23 +61,23 @@ void CThumbsView::ListFolder(const QString &folder)
     ClearList();
     folder_ = folder;
     folderPhotos_.clear();
+    savedWhileReading_.clear();
     pageIndex_ = 0;
-    ++request_;
-    if (scan_.isRunning())
-        return; // onScanned starts the newest request when the current scan ends
-    scanning_ = request_;
-    scan_.setFuture(QtConcurrent::run(ScanFolder, folder));
+    reading_ = true;
+    folders_.start([folder](const WorkerTask &task) { return ScanFolder(folder, task.token()); },
+                   [this, folder](quint64, QStringList photos) { folderScanned(folder, std::move(photos)); },
+                   Worker::CancelOthers);
+    emit pageChanged(pageIndex_, GetPageCount());
 }
 
-void CThumbsView::onScanned()
+void CThumbsView::folderScanned(const QString &folder, QStringList photos)
 {
-    if (scanning_ != request_) {
-        scanning_ = request_;
-        scan_.setFuture(QtConcurrent::run(ScanFolder, folder_));
-        return;
-    }
-    const QString folder = folder_;
-    folderPhotos_ = scan_.result();
+    reading_ = false;
+    for (const QString &path : std::as_const(savedWhileReading_))
+        if (!photos.contains(path))
+            photos << path;
+    savedWhileReading_.clear();
+    folderPhotos_ = photos;
     if (folderPhotos_.isEmpty()) {
         folder_.clear();
         shownIndex_ = -1;
@@ -110,99 +109,96 @@ void CThumbsView::ClearList()
 
 void CThumbsView::StopThumbnailWorker()
 {
-    if (!workerRunning_)
-        return;
-    *keepRunning_ = false;
-    // The worker's last word reaches this thread as a queued call, so the UI must go on
-    // processing events while it waits.
-    QEventLoop wait;
-    connect(this, &CThumbsView::workerFinished, &wait, &QEventLoop::quit);
+    tiles_.cancelAll();
+    tileSlots_.clear();
+    slots_.clear();
     if (workerRunning_)
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-    if (worker_)
-        worker_->wait();
+        endRun();
 }
 
 void CThumbsView::StartThumbnailWorker()
 {
-    // Only one worker at a time, whoever asks for a new one.
+    // Only one run at a time, whoever asks for a new one.
     StopThumbnailWorker();
-    if (worker_)
-        worker_->wait();
     ClearList();
     userClicked_ = false;
-    const quint64 run = ++run_;
-    auto keep = std::make_shared<std::atomic<bool>>(true);
-    keepRunning_ = keep;
+    uploadedOnPage_.clear();
+    ++run_;
     const QStringList paths = folderPhotos_.mid(qsizetype(pageIndex_) * PhotosPerPage, PhotosPerPage);
-    const UploadedLookup lookup = uploadedLookup_;
     workerRunning_ = true;
-
-    worker_.reset(QThread::create([this, run, keep, paths, lookup] {
-        const QMap<QString, QString> uploaded = lookup ? lookup(paths) : QMap<QString, QString>();
-        QMetaObject::invokeMethod(this, [this, run, uploaded] {
-            if (run == run_)
-                uploadedOnPage_ = uploaded;
-        }, Qt::QueuedConnection);
-
-        // Every core decodes, each photo of the page once; the tiles are handed over in page
-        // order, so the items appear in order however the decodes finish.
-        QThreadPool pool;
-        pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        pool.setThreadPriority(QThread::LowPriority);
-        QList<QFuture<QImage>> tiles;
-        for (const QString &path : paths) {
-            const bool isUploaded = uploaded.contains(path);
-            tiles << QtConcurrent::run(&pool, [keep, path, isUploaded] {
-                return *keep ? MakeThumbnailTile(path, isUploaded) : QImage();
-            });
-        }
-        for (qsizetype i = 0; i < paths.size() && *keep; ++i) {
-            QMetaObject::invokeMethod(this, [this, run] {
-                if (run == run_)
-                    emit statusMessage(QStringLiteral("Preparing..."));
-            }, Qt::QueuedConnection);
-            const QImage tile = tiles[i].result();
-            if (!*keep)
-                break;
-            QMetaObject::invokeMethod(this, [this, run, i, name = fileNameOf(paths[i]), tile] {
-                tileReady(run, int(i), name, tile);
-            }, Qt::QueuedConnection);
-        }
-        pool.clear();
-        pool.waitForDone();
-        QMetaObject::invokeMethod(this, [this, run] { runEnded(run); }, Qt::QueuedConnection);
-    }));
-    worker_->start(QThread::LowPriority);
+    emit statusMessage(QStringLiteral("Preparing..."));
+    tilesAwaited_ = int(paths.size());
+    for (int slot = 0; slot < paths.size(); ++slot) {
+        slots_.append({fileNameOf(paths[slot]), false});
+        tileSlots_.insert(startTile(paths[slot], slot), slot);
+    }
+    if (paths.isEmpty())
+        endRun();
 }
 
-void CThumbsView::tileReady(quint64 run, int index, const QString &name, const QImage &tile)
+quint64 CThumbsView::startTile(const QString &path, int slot)
 {
-    if (run != run_)
+    return tiles_.start(
+        [path, lookup = uploadedLookup_](const WorkerTask &task) {
+            TileResult result;
+            if (lookup) {
+                const CancelToken::Blocking call = task.token().blocking();
+                result.uploaded = lookup({path});
+            }
+            result.tile = MakeThumbnailTile(path, result.uploaded.contains(path), task.token());
+            return result;
+        },
+        [this, run = run_, slot, name = fileNameOf(path)](quint64, const TileResult &result) {
+            if (run != run_)
+                return;
+            uploadedOnPage_.insert(result.uploaded);
+            placeTile(slot, name, result.tile);
+            tileDone(slot);
+        });
+}
+
+QListWidgetItem *CThumbsView::itemInSlot(int slot) const
+{
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->data(SlotRole).toInt() == slot)
+            return item(i);
+    return nullptr;
+}
+
+void CThumbsView::placeTile(int slot, const QString &name, const QImage &tile)
+{
+    if (QListWidgetItem *shown = itemInSlot(slot)) {
+        shown->setIcon(QIcon(QPixmap::fromImage(tile)));
         return;
-    QListWidgetItem *item = insertTile(index, name, tile);
+    }
+    auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(tile)), name);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    item->setData(Qt::AccessibleTextRole, name);
+    item->setData(SlotRole, slot);
+    item->setForeground(Qt::white);
+    int at = 0;
+    while (at < count() && this->item(at)->data(SlotRole).toInt() < slot)
+        ++at;
+    insertItem(at, item);
     if (!userClicked_)
         scrollToItem(item, QAbstractItemView::EnsureVisible);
 }
 
-void CThumbsView::runEnded(quint64 run)
+void CThumbsView::tileDone(int slot)
 {
-    if (run != run_)
+    if (slot >= slots_.size() || slots_[slot].done)
         return;
+    slots_[slot].done = true;
+    if (--tilesAwaited_ == 0)
+        endRun();
+}
+
+void CThumbsView::endRun()
+{
     workerRunning_ = false;
     userClicked_ = false;
     emit statusMessage(QStringLiteral("Ready."));
     emit workerFinished();
-}
-
-QListWidgetItem *CThumbsView::insertTile(int index, const QString &name, const QImage &tile)
-{
-    auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(tile)), name);
-    item->setFlags(item->flags() | Qt::ItemIsEditable);
-    item->setData(Qt::AccessibleTextRole, name);
-    item->setForeground(Qt::white);
-    insertItem(std::clamp(index, 0, count()), item);
-    return item;
 }
 
 void CThumbsView::setPage(int page)
@@ -266,49 +262,32 @@ void CThumbsView::AddOrReplacePhoto(const QString &path)
     const qsizetype slash = path.lastIndexOf(u'/');
     if (folder_.isEmpty() || slash < 0 || FolderPrefix(path.left(slash)) != FolderPrefix(folder_))
         return;
-    const QString name = path.mid(slash + 1);
-    const bool known = folderPhotos_.contains(path);
-    if (!known) {
+    if (reading_) {
+        // The listing may have been taken before the file was written: it joins the folder's
+        // photos when they arrive.
+        if (!savedWhileReading_.contains(path))
+            savedWhileReading_ << path;
+        return;
+    }
+    qsizetype position = folderPhotos_.indexOf(path);
+    if (position < 0) {
         folderPhotos_ << path;
+        position = folderPhotos_.size() - 1;
         emit pageChanged(pageIndex_, GetPageCount());
     }
+    // A photo on another page gets its tile when that page is shown.
+    if (position / PhotosPerPage != pageIndex_)
+        return;
     if (workerRunning_) {
-        // The page is still filling: fill it again, with the new photo in its place.
+        // The page is still filling: fill it again, with the photo in its place.
         StartThumbnailWorker();
         return;
     }
-    int index = -1;
-    if (known) {
-        // Exactly the file's own item: a prefix match would take b.jpg.jpg for b.jpg.
-        for (int i = 0; i < count() && index < 0; ++i)
-            if (item(i)->text() == name)
-                index = i;
-        if (index < 0)
-            return; // on another page: its tile is made when that page is shown
-        delete takeItem(index);
-    } else {
-        // Appended photos join the list here only when they fall on the page shown.
-        if ((folderPhotos_.size() - 1) / PhotosPerPage != pageIndex_)
-            return;
-        index = count();
-    }
-    scrollToItem(insertTile(index, name, TileFrame(false)));
-
-    // The tile is decoded off the UI thread and put in place when it is ready.
-    const UploadedLookup lookup = uploadedLookup_;
-    const quint64 run = run_;
-    retiling_.removeIf([](const QFuture<void> &f) { return f.isFinished(); });
-    retiling_ << QtConcurrent::run([this, path, name, lookup, run] {
-        const bool uploaded = lookup && lookup({path}).contains(path);
-        const QImage tile = MakeThumbnailTile(path, uploaded);
-        QMetaObject::invokeMethod(this, [this, name, tile, run] {
-            if (run != run_)
-                return;
-            for (int i = 0; i < count(); ++i)
-                if (item(i)->text() == name)
-                    item(i)->setIcon(QIcon(QPixmap::fromImage(tile)));
-        }, Qt::QueuedConnection);
-    });
+    // Its old tile is stale: the empty frame stands until the new one is made.
+    const int slot = int(position % PhotosPerPage);
+    delete itemInSlot(slot);
+    placeTile(slot, fileNameOf(path), TileFrame(false));
+    startTile(path, slot);
 }
 
 void CThumbsView::mousePressEvent(QMouseEvent *event)

@@ -1,21 +1,22 @@
 #pragma once
 
-#include <QFutureWatcher>
+#include "platform/Worker.h"
+
+#include <QHash>
 #include <QImage>
 #include <QListWidget>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include <QVector>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 
 // The photo list: the folder's photos as framed tiles, eight to a page. The folder is read
 // off the UI thread and only the newest folder asked for is shown. A page's tiles are made
-// by the thumbnail worker, which decodes on every core yet hands the tiles over in page
-// order; the UI thread only inserts them.
+// by the thumbnail worker, one low-priority request per photo on every core; each tile takes
+// its place in page order as it arrives, and a photo whose file never opens (a FIFO, a
+// stalled network mount) gets an empty frame instead of holding up the page.
 class CThumbsView : public QListWidget
 {
     Q_OBJECT
@@ -23,7 +24,7 @@ public:
     static constexpr int PhotosPerPage = 8;
 
     // Which of a page's photos count as uploaded, each with its recorded date text. Called
-    // on the worker thread.
+    // on a worker thread, with its own copy of the lookup.
     using UploadedLookup = std::function<QMap<QString, QString>(const QStringList &paths)>;
 
     explicit CThumbsView(QWidget *parent = nullptr);
@@ -37,6 +38,8 @@ public:
     // The folder listed or being listed, exactly as passed; empty when the last one listed
     // held no photo.
     QString currentFolder() const { return folder_; }
+    // The folder asked for is still being read: its photos and pages are not known yet.
+    bool isReadingFolder() const { return reading_; }
     QStringList photos() const { return folderPhotos_; }
     int pageIndex() const { return pageIndex_; }
     int GetPageCount() const;
@@ -44,8 +47,10 @@ public:
     bool userClicked() const { return userClicked_; }
     const QMap<QString, QString> &uploadedOnPage() const { return uploadedOnPage_; }
 
+    // The page's tiles are being made; a photo whose read is stuck no longer counts.
     bool IsWorkerRunning() const { return workerRunning_; }
-    // Asks the worker to stop and waits for it, the UI going on with its events meanwhile.
+    // Ends the run at once: its requests are cancelled and whatever they still hand over is
+    // dropped, so nothing waits for a photo whose read is stuck.
     void StopThumbnailWorker();
     void StartThumbnailWorker();
 
@@ -80,11 +85,24 @@ protected:
     void commitData(QWidget *editor) override;
 
 private:
-    void onScanned();
+    struct TileResult
+    {
+        QImage tile;
+        QMap<QString, QString> uploaded;
+    };
+    struct Slot
+    {
+        QString name;
+        bool done = false;
+    };
+
+    void folderScanned(const QString &folder, QStringList photos);
     void ClearList();
-    QListWidgetItem *insertTile(int index, const QString &name, const QImage &tile);
-    void tileReady(quint64 run, int index, const QString &name, const QImage &tile);
-    void runEnded(quint64 run);
+    quint64 startTile(const QString &path, int slot);
+    void placeTile(int slot, const QString &name, const QImage &tile);
+    QListWidgetItem *itemInSlot(int slot) const;
+    void tileDone(int slot);
+    void endRun();
     void setPage(int page);
 
     QString folder_;
@@ -95,13 +113,16 @@ private:
     QMap<QString, QString> uploadedOnPage_;
     UploadedLookup uploadedLookup_;
 
-    std::unique_ptr<QThread> worker_;
-    std::shared_ptr<std::atomic<bool>> keepRunning_;
+    bool reading_ = false;
+    QStringList savedWhileReading_; // photos saved into the folder while it was being read
     bool workerRunning_ = false;
     quint64 run_ = 0;
+    QVector<Slot> slots_;           // the page's photos in the current run
+    QHash<quint64, int> tileSlots_; // tile request number -> slot
+    int tilesAwaited_ = 0;
 
-    QFutureWatcher<QStringList> scan_;
-    quint64 request_ = 0;
-    quint64 scanning_ = 0;
-    QList<QFuture<void>> retiling_;
+    WorkerPool folderPool_{WorkerPool::Options{"qlm-folder", WorkPriority::Normal, 1}};
+    WorkerPool tilePool_{WorkerPool::Options{"qlm-tiles", WorkPriority::Low}};
+    Worker folders_{this, folderPool_};
+    Worker tiles_{this, tilePool_};
 };

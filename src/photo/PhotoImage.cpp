@@ -1,13 +1,16 @@
 #include "photo/PhotoImage.h"
 
 #include "photo/ClampToInt.h"
+#include "platform/WorkerFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QSaveFile>
 
 #include <climits>
 #include <cmath>
@@ -97,21 +100,26 @@ QImage TurnImage(const QImage &image, int quarterTurns)
     return image.transformed(QTransform().rotate(90.0 * q));
 }
 
-QImage DecodedPhotoCache::find(const QString &path, QSize atLeast) const
+FileStamp StampOf(const QString &path)
 {
     const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return {info.lastModified().toMSecsSinceEpoch(), info.size()};
+}
+
+QImage DecodedPhotoCache::find(const QString &path, FileStamp stamp, QSize atLeast) const
+{
     QMutexLocker lock(&mutex_);
-    if (image_.isNull() || path != path_ || info.lastModified().toMSecsSinceEpoch() != stamp_
-        || info.size() != fileSize_)
+    if (image_.isNull() || path != path_ || stamp != stamp_)
         return {};
     if (image_.width() < atLeast.width() || image_.height() < atLeast.height())
         return {};
     return image_;
 }
 
-void DecodedPhotoCache::keep(const QString &path, const QImage &decoded)
+void DecodedPhotoCache::keep(const QString &path, FileStamp stamp, const QImage &decoded)
 {
-    const QFileInfo info(path);
     QMutexLocker lock(&mutex_);
     if (decoded.sizeInBytes() > budget_) {
         // Holding two pictures of different photos would break the budget; drop the old one.
@@ -120,8 +128,7 @@ void DecodedPhotoCache::keep(const QString &path, const QImage &decoded)
         return;
     }
     path_ = path;
-    stamp_ = info.lastModified().toMSecsSinceEpoch();
-    fileSize_ = info.size();
+    stamp_ = stamp;
     image_ = decoded;
 }
 
@@ -144,7 +151,7 @@ void DecodedPhotoCache::countDecode()
     ++decodes_;
 }
 
-RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
+RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache, const CancelToken &token)
 {
     RaiseImageAllocationLimit();
     RenderResult result;
@@ -152,10 +159,18 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
     if (request.path.isEmpty())
         return result;
 
-    QImageReader reader(request.path);
+    WorkerFile file(request.path, token);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    FileStamp stamp;
+    {
+        const CancelToken::Blocking call = token.blocking();
+        stamp = StampOf(request.path);
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
-    if (!stored.isValid() || stored.isEmpty())
+    if (!stored.isValid() || stored.isEmpty() || token.cancelled())
         return result;
     const bool sideways = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = sideways ? stored.transposed() : stored;
@@ -167,7 +182,7 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
         return result; // nothing to show at this zoom; refusing is better than a null-sized render
     const QSize target(ds.width, ds.height);
 
-    QImage decoded = cache ? cache->find(request.path, target) : QImage();
+    QImage decoded = cache ? cache->find(request.path, stamp, target) : QImage();
     if (decoded.isNull()) {
         // A JPEG decodes fastest at 1/2, 1/4 or 1/8 of its size: take the smallest of those
         // that is still no smaller than the target, and keep it, so later zoom steps up to that
@@ -190,11 +205,13 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache)
         decoded = reader.read();
         if (cache)
             cache->countDecode();
-        if (decoded.isNull())
+        if (decoded.isNull() || token.cancelled())
             return RenderResult{QImage(), 0, 0, 0, 0, ds.zoom, request.rotationSteps};
         if (cache)
-            cache->keep(request.path, decoded);
+            cache->keep(request.path, stamp, decoded);
     }
+    if (token.cancelled())
+        return result;
 
     QImage picture = decoded.size() == target
         ? decoded
@@ -221,25 +238,40 @@ int FindEncoderByMimeType(const QByteArray &mimeType, QByteArray *format)
     return index;
 }
 
-bool SaveDisplayedImage(const QImage &picture, const QString &path, QString *error)
+bool SaveDisplayedImage(const QImage &picture, const QString &path, QString *error, const CancelToken &token)
 {
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     QByteArray format;
-    if (FindEncoderByMimeType("image/jpeg", &format) < 0) {
-        if (error)
-            *error = QStringLiteral("No JPEG encoder is available.");
-        return false;
+    if (FindEncoderByMimeType("image/jpeg", &format) < 0)
+        return fail(QStringLiteral("No JPEG encoder is available."));
+    if (picture.isNull())
+        return fail(QStringLiteral("There is no picture to save."));
+    // Encoded first, so that only the file's own calls count as blocking ones.
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        if (!writer.write(picture))
+            return fail(writer.errorString());
     }
-    if (picture.isNull()) {
-        if (error)
-            *error = QStringLiteral("There is no picture to save.");
-        return false;
+    if (token.cancelled())
+        return fail(QStringLiteral("The save was cancelled."));
+    const CancelToken::Blocking call = token.blocking();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(why);
     }
-    QImageWriter writer(path, format);
-    if (!writer.write(picture)) {
-        if (error)
-            *error = writer.errorString();
-        return false;
-    }
+    if (!file.commit())
+        return fail(file.errorString());
     return true;
 }
 

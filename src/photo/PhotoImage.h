@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Worker.h"
+
 #include <QImage>
 #include <QMutex>
 #include <QSize>
@@ -7,7 +9,9 @@
 
 // The picture pipeline behind the image view: the size a photo is shown at, decoding at that
 // size, quarter turns, and saving what is shown. Everything here is safe to call from a worker
-// thread; nothing touches a widget.
+// thread; nothing touches a widget. Functions that read or write files take the request's
+// CancelToken: they stop between stages once it is cancelled, and their file calls count as
+// the request's blocking calls.
 
 struct DisplaySize
 {
@@ -30,6 +34,15 @@ QImage TurnImage(const QImage &image, int quarterTurns);
 // refuses anything over 128 MB by default). Idempotent; the pipeline calls it itself.
 void RaiseImageAllocationLimit();
 
+// What tells one version of a file from another: its modification time and size.
+struct FileStamp
+{
+    qint64 modified = 0;
+    qint64 size = -1;
+    bool operator==(const FileStamp &) const = default;
+};
+FileStamp StampOf(const QString &path); // reads the disk
+
 // One decoded photo kept at hand, so that zoom steps on the photo shown scale what is already
 // decoded instead of reading the file again. Shared by render workers; a picture larger than
 // the byte budget is not kept.
@@ -40,8 +53,8 @@ public:
 
     // The kept picture of `path` when the file is unchanged and the picture is at least
     // `atLeast` in both directions; a null image otherwise.
-    QImage find(const QString &path, QSize atLeast) const;
-    void keep(const QString &path, const QImage &decoded);
+    QImage find(const QString &path, FileStamp stamp, QSize atLeast) const;
+    void keep(const QString &path, FileStamp stamp, const QImage &decoded);
     void clear();
     int decodeCount() const; // files decoded through this cache, for tests and benchmarks
     void countDecode();
@@ -50,8 +63,7 @@ private:
     mutable QMutex mutex_;
     qint64 budget_;
     QString path_;
-    qint64 stamp_ = 0;
-    qint64 fileSize_ = -1;
+    FileStamp stamp_;
     QImage image_;
     int decodes_ = 0;
 };
@@ -78,12 +90,15 @@ struct RenderResult
 // Decodes `request.path` (upright, as its EXIF orientation says) at the size the zoom asks
 // for, decoding a JPEG at a reduced scale whenever the picture shown is smaller than the
 // photo, and applies the turns. A file that cannot be decoded gives all sizes 0; a target of
-// zero size renders nothing.
-RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache = nullptr);
+// zero size renders nothing. A cancelled request gives all sizes 0.
+RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache = nullptr, const CancelToken &token = {});
 
-// Writes `picture` as JPEG data whatever the name's extension (default quality). False with
-// `error` set when no JPEG encoder exists or the file cannot be written.
-bool SaveDisplayedImage(const QImage &picture, const QString &path, QString *error = nullptr);
+// Writes `picture` as JPEG data whatever the name's extension (default quality), through a
+// temporary file renamed over `path` only when whole: a write that fails (a full disk) leaves
+// the old file as it was. False with `error` set when no JPEG encoder exists or the file
+// cannot be written.
+bool SaveDisplayedImage(const QImage &picture, const QString &path, QString *error = nullptr,
+                        const CancelToken &token = {});
 
 // Index of the encoder for `mimeType` (exact comparison) among the image writer's encoders,
 // with its format name in `format`; -1 when there is none.

@@ -111,6 +111,13 @@ private slots:
         st = ComputeCommandStates(s);
         QVERIFY(!Enabled(st, C::PrevPage) && !Enabled(st, C::FirstPage));
         QCOMPARE(ComputeStatusTexts(s).page, QString("Page: 3 of 3"));
+
+        // A folder still being read has no page count yet: no "1 of 0" meanwhile.
+        FrameSnapshot reading;
+        reading.listFolder = QStringLiteral("/photos/60000");
+        reading.pageCountKnown = false;
+        QCOMPARE(ComputeStatusTexts(reading).page, QString("Page: "));
+        QCOMPARE(ComputeStatusTexts(reading).folder, QString("Folder: /photos/60000"));
     }
 
     void statusTexts()

@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -109,6 +112,46 @@ private slots:
         QCOMPARE(frame.statusPane(3)->text(), QString("Original size: 1200x800"));
         QVERIFY(frame.action(FrameCommand::ShrinkToFit)->isChecked());
         QVERIFY(frame.close());
+    }
+
+    void aSaveThatFailsAddsNothingToTheList()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("IMG_1.jpg"), jpeg(QSize(400, 300), Qt::darkGreen));
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        CThumbsView *list = frame.GetPhotoList();
+        list->ListFolder(dir.path());
+        CQuillmereNewClientView *view = frame.GetImageView();
+        view->SetFile(dir.filePath("IMG_1.jpg"));
+        QTRY_VERIFY_WITH_TIMEOUT(view->hasPicture() && list->count() == 1 && !list->IsWorkerRunning(), 20000);
+        QSignalSpy saved(view, &CQuillmereNewClientView::imageSaved);
+        // A name no file system takes: the write fails, and the list must not show a photo
+        // that is not there.
+        view->SaveDisplayedImage(dir.filePath(QString(300, QLatin1Char('x')) + ".jpg"));
+        QVERIFY(saved.wait());
+        QVERIFY(!saved[0][1].toString().isEmpty());
+        QCOMPARE(list->photos(), QStringList{dir.filePath("IMG_1.jpg")});
+        QCOMPARE(list->count(), 1);
+        // A save that works is listed.
+        view->SaveDisplayedImage(dir.filePath("copy.jpg"));
+        QVERIFY(saved.wait());
+        QCOMPARE(list->photos().last(), dir.filePath("copy.jpg"));
+    }
+
+    void aRenderStuckOpeningItsFileDoesNotKeepTheWindowOpen()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("a.jpg");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        frame.GetImageView()->SetFile(fifo);
+        QVERIFY(!frame.close());
+        // The read stays stuck for good: the test process ends all the same.
+        QTRY_VERIFY_WITH_TIMEOUT(frame.close(), 20000);
     }
 };
 

@@ -135,7 +135,10 @@ private slots:
         WaitForRenders(view);
         view.Rotate(-1);
         const QString copy = dir_.filePath("shown.tiff");
-        QVERIFY(view.SaveDisplayedImage(copy));
+        QSignalSpy saves(&view, &CQuillmereNewClientView::imageSaved);
+        view.SaveDisplayedImage(copy);
+        QVERIFY(saves.wait());
+        QCOMPARE(saves[0], (QList<QVariant>{copy, QString()}));
         QImageReader saved(copy);
         QCOMPARE(saved.format(), QByteArray("jpeg"));
         QCOMPARE(saved.size(), QSize(399, 599));
@@ -157,6 +160,18 @@ private slots:
         QVERIFY(view.IsWorkerRunning());
         WaitForRenders(view);
         QCOMPARE(view.displaySize().width(), 600);
+    }
+
+    void takesTheSlotItIsGiven()
+    {
+        // In a narrow window the splitter may give the view less than its old minimum; it must
+        // not spill past its slot.
+        QWidget frame;
+        frame.resize(300, 200);
+        auto *view = new CQuillmereNewClientView(&frame);
+        view->setGeometry(250, 0, 40, 30);
+        QCOMPARE(view->geometry(), QRect(250, 0, 40, 30));
+        QVERIFY(frame.rect().contains(view->geometry()));
     }
 
     void draggingAndScrolling()

@@ -1,4 +1,5 @@
 #include "browse/ShellTree.h"
+#include "browse/ThumbsView.h"
 
 #include "support/RecordingPrompts.h"
 #include "support/TestFiles.h"
@@ -85,6 +86,34 @@ private slots:
         tree.setCurrentItem(music);
         QCOMPARE(selected.last().first().toString(), dir_.filePath("Music"));
         QTRY_COMPARE(music->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);
+    }
+
+    void aWalkNeverOvertakesANewerChoice()
+    {
+        RecordingPrompts user;
+        CShellTree tree(user.prompts);
+        CThumbsView list;
+        connect(&tree, &CShellTree::folderSelected, &list, &CThumbsView::ListFolder);
+        tree.SetPlaces({{"Here", dir_.path()}});
+        tree.show();
+        QTreeWidgetItem *here = tree.topLevelItem(0);
+        QTRY_COMPARE(here->childCount(), 4);
+        const quint64 before = tree.folderRequests();
+
+        // The walk has to read Photos and 2026 on its way down; meanwhile the user picks Photos.
+        QVERIFY(tree.SelectPath(dir_.filePath("Photos/2026/May")));
+        QVERIFY(tree.folderRequests() > before);
+        QTreeWidgetItem *photos = here->child(2);
+        tree.setCurrentItem(photos);
+        QVERIFY(!tree.isWalking());
+
+        // Everything the walk would have needed gets read all the same.
+        QTRY_COMPARE(photos->childCount(), 3);
+        photos->child(0)->setExpanded(true);
+        QTRY_COMPARE(photos->child(0)->childCount(), 1);
+        QTRY_COMPARE(list.count(), 1);
+        QCOMPARE(tree.selectedPath(), dir_.filePath("Photos"));
+        QCOMPARE(list.currentFolder(), dir_.filePath("Photos"));
     }
 };
 

@@ -3,11 +3,15 @@
 #include "support/TestFiles.h"
 #include "support/TestPhotos.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 bool Reddish(QRgb c)
@@ -111,6 +115,47 @@ private slots:
         r = RenderPhoto({dir.filePath("tiny.jpg"), 1, QSize(800, 600), 0});
         QVERIFY(r.picture.isNull());
         QCOMPARE(r.displayWidth, 0);
+        // A cancelled request renders nothing.
+        auto cancelled = std::make_shared<workerdetail::TaskState>(1);
+        cancelled->cancel();
+        r = RenderPhoto({dir.filePath("tiny.jpg"), 0, QSize(800, 600), 0}, nullptr, CancelToken(cancelled));
+        QVERIFY(r.picture.isNull());
+        QCOMPARE(r.photoWidth, 0);
+    }
+
+    void aFailedSaveLeavesTheOldFileWhole()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("IMG_1.jpg");
+        const QByteArray original = markedJpeg(QSize(400, 300));
+        writeFile(path, original);
+        // Noise compresses badly: its JPEG is far larger than the limit below.
+        QImage shown(600, 400, QImage::Format_RGB32);
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                shown.setPixel(x, y, qRgb((x * 7919 + y * 104729) & 255, (x * y) & 255, (x ^ y) & 255));
+
+        // The disk "fills" after 4 KiB: every write past that fails.
+        struct rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        QString error;
+        const bool saved_ = SaveDisplayedImage(shown, path, &error);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!saved_);
+        QVERIFY(!error.isEmpty());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), original);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"IMG_1.jpg"});
+        // With room again, the same save replaces the photo.
+        QVERIFY(SaveDisplayedImage(shown, path));
+        QCOMPARE(QImageReader(path).size(), QSize(600, 400));
     }
 
     void savesJpegWhateverTheName()

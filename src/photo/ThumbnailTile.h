@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Worker.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QSize>
@@ -29,7 +31,19 @@ struct TilePlacement {
 // height instead, so that it never spills over the frame. Empty for an empty size.
 TilePlacement PlaceInTile(QSize photo);
 
-// The tile of a photo file: decoded at the scaled size (never the full size), turned
-// upright by its EXIF orientation, copied into its frame. A photo that cannot be decoded
-// gives the frame with an empty well. Safe on any thread.
-QImage MakeThumbnailTile(const QString &path, bool uploaded);
+// A photo's picture for its tile, upright as its EXIF orientation says, decoded at the
+// tile's size (never the full size), with where it goes in the well. Null when the photo
+// cannot be decoded or the request was cancelled. This is the step that a photo's embedded
+// thumbnail or a tile cached on disk would serve before decoding.
+struct TilePicture {
+    QImage image;
+    TilePlacement place;
+};
+TilePicture LoadTilePicture(const QString &path, const CancelToken &token = {});
+
+// A copy of the frame with the picture in its well (at most 100 x 90 pixels of it).
+QImage ComposeTile(const TilePicture &picture, bool uploaded);
+
+// The tile of a photo file; a photo that cannot be decoded gives the frame with an empty
+// well. Safe on any thread.
+QImage MakeThumbnailTile(const QString &path, bool uploaded, const CancelToken &token = {});

@@ -1,4 +1,6 @@
-#include "browse/ThumbnailTile.h"
+#include "photo/ThumbnailTile.h"
+
+#include "platform/WorkerFile.h"
 
 #include <QImageReader>
 #include <QPainter>
@@ -44,27 +46,6 @@ void drawUploaded(QImage &tile)
     }
 }
 
-// Decodes at the placement's size. The reader scales before it turns the picture upright,
-// so a picture stored on its side is asked for at the turned size.
-QImage decodeScaled(const QString &path, TilePlacement &place)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    if (!stored.isValid() || stored.isEmpty())
-        return {};
-    const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    place = PlaceInTile(sideways ? stored.transposed() : stored);
-    if (place.scaled.isEmpty())
-        return {};
-    reader.setScaledSize(sideways ? place.scaled.transposed() : place.scaled);
-    QImage image = reader.read();
-    if (image.isNull())
-        return {};
-    if (image.size() != place.scaled)
-        image = image.scaled(place.scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image;
-}
 } // namespace
 
 QImage TileFrame(bool uploaded)
@@ -121,14 +102,44 @@ TilePlacement PlaceInTile(QSize photo)
     return place;
 }
 
-QImage MakeThumbnailTile(const QString &path, bool uploaded)
+TilePicture LoadTilePicture(const QString &path, const CancelToken &token)
+{
+    WorkerFile file(path, token);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty() || token.cancelled())
+        return {};
+    // The reader scales before it turns the picture upright, so a picture stored on its side
+    // is asked for at the turned size.
+    const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    TilePicture picture;
+    picture.place = PlaceInTile(sideways ? stored.transposed() : stored);
+    if (picture.place.scaled.isEmpty())
+        return {};
+    reader.setScaledSize(sideways ? picture.place.scaled.transposed() : picture.place.scaled);
+    QImage image = reader.read();
+    if (image.isNull() || token.cancelled())
+        return {};
+    if (image.size() != picture.place.scaled)
+        image = image.scaled(picture.place.scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture.image = image;
+    return picture;
+}
+
+QImage ComposeTile(const TilePicture &picture, bool uploaded)
 {
     QImage tile = TileFrame(uploaded);
-    TilePlacement place;
-    const QImage picture = decodeScaled(path, place);
-    if (!picture.isNull()) {
+    if (!picture.image.isNull()) {
         QPainter p(&tile);
-        p.drawImage(place.at, picture, QRect(0, 0, WellWidth, WellHeight));
+        p.drawImage(picture.place.at, picture.image, QRect(0, 0, WellWidth, WellHeight));
     }
     return tile;
+}
+
+QImage MakeThumbnailTile(const QString &path, bool uploaded, const CancelToken &token)
+{
+    return ComposeTile(LoadTilePicture(path, token), uploaded);
 }
