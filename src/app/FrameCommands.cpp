@@ -1,5 +1,7 @@
 #include "app/FrameCommands.h"
 
+#include "platform/PhotoFiles.h"
+
 #include <cstdlib>
 
 namespace {
@@ -206,15 +208,3 @@ std::array<QString, 6> StatusPaneTemplates()
             padded("Current size:", 32)};
 }
 
-QString CompactPath(const QString &text, int maxChars)
-{
-    if (text.size() <= maxChars)
-        return text;
-    const QString dots = QStringLiteral("...");
-    const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
-    const QString tail = slash >= 0 ? text.mid(slash) : QString();
-    if (slash >= 0 && tail.size() + dots.size() <= maxChars)
-        return text.left(maxChars - dots.size() - tail.size()) + dots + tail;
-    const QString name = slash >= 0 ? text.mid(slash + 1) : text;
-    return name.left(std::max(0, maxChars - int(dots.size()))) + dots;
-}

@@ -105,6 +105,3 @@ StatusTexts ComputeStatusTexts(const FrameSnapshot &s);
 // as wide as these.
 std::array<QString, 6> StatusPaneTemplates();
 
-// `text` shortened to at most `maxChars` characters by putting "..." in place of a middle
-// part, keeping what follows the last "/" (or, when even that does not fit, its beginning).
-QString CompactPath(const QString &text, int maxChars);

@@ -6,6 +6,7 @@
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
+#include "platform/DialogColours.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -30,12 +31,7 @@ namespace {
 // The tree, the list and their pane backgrounds are grey with white text.
 void MakeGrey(QWidget *w)
 {
-    QPalette p = w->palette();
-    for (auto role : {QPalette::Base, QPalette::Window})
-        p.setColor(role, QColor(100, 100, 100));
-    for (auto role : {QPalette::Text, QPalette::WindowText})
-        p.setColor(role, Qt::white);
-    w->setPalette(p);
+    ApplyListColours(w);
     w->setAutoFillBackground(true);
 }
 

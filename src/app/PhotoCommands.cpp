@@ -72,12 +72,8 @@ void PhotoCommands::OpenRecentFolder(int n)
             if (entry.absolutePath() != shown)
                 frame_.GetFolderTree()->SelectPath(entry.absolutePath());
         } else if (!context_.flags->quietRecentOpen) {
-            Prompt p;
-            p.text = path;
-            p.caption = QStringLiteral("Folder not found");
-            p.icon = PromptIcon::Error;
-            p.owner = &frame_;
-            context_.prompts->ask(p);
+            // The tree reports a folder that is not there.
+            frame_.GetFolderTree()->SelectPath(path);
         }
     }
     context_.flags->quietRecentOpen = false;

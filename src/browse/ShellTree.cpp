@@ -1,5 +1,6 @@
 #include "browse/ShellTree.h"
 
+#include "platform/DialogColours.h"
 #include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 
@@ -84,12 +85,7 @@ CShellTree::CShellTree(Prompts &prompts, QWidget *parent) : QTreeWidget(parent),
     setRootIsDecorated(true);
     setUniformRowHeights(true);
     header()->setStretchLastSection(true);
-    QPalette p = palette();
-    for (auto role : {QPalette::Base, QPalette::Window, QPalette::AlternateBase})
-        p.setColor(role, QColor(100, 100, 100));
-    for (auto role : {QPalette::Text, QPalette::WindowText})
-        p.setColor(role, Qt::white);
-    setPalette(p);
+    ApplyListColours(this);
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem *item) { fill(item); });
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current, QTreeWidgetItem *) { onCurrentChanged(current); });

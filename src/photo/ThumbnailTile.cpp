@@ -1,5 +1,6 @@
 #include "photo/ThumbnailTile.h"
 
+#include "platform/DialogColours.h"
 #include "platform/WorkerFile.h"
 
 #include <QImageReader>
@@ -9,7 +10,6 @@
 #include <array>
 
 namespace {
-const QColor ListGrey(100, 100, 100);
 const QColor FrameGrey(200, 200, 200);
 const QColor WellGrey(221, 221, 221);
 const QColor WellShadow(128, 128, 128);

@@ -1,5 +1,6 @@
 #include "app/FrameCommands.h"
 #include "app/ThinSplitter.h"
+#include "platform/PhotoFiles.h"
 
 #include <QTest>
 
