@@ -6,11 +6,15 @@
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent)
     : QObject(parent), frame_(frame), context_(std::move(context))
@@ -19,6 +23,7 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
     connect(&frame_, &CMainFrame::recentFolderChosen, this, &PhotoCommands::OpenRecentFolder);
     connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
+    connect(list, &CThumbsView::folderRead, this, &PhotoCommands::showPendingPhoto);
     connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
         RenamePhoto(list->GetItemPath(index), newName);
     });
@@ -72,15 +77,48 @@ void PhotoCommands::OpenRecentFolder(int n)
             if (entry.absolutePath() != shown)
                 frame_.GetFolderTree()->SelectPath(entry.absolutePath());
         } else if (!context_.flags->quietRecentOpen) {
-            Prompt p;
-            p.text = path;
-            p.caption = QStringLiteral("Folder not found");
-            p.icon = PromptIcon::Error;
-            p.owner = &frame_;
-            context_.prompts->ask(p);
+            reportFolderNotFound(path);
         }
     }
     context_.flags->quietRecentOpen = false;
+}
+
+void PhotoCommands::reportFolderNotFound(const QString &path)
+{
+    Prompt p;
+    p.text = path;
+    p.caption = QStringLiteral("Folder not found");
+    p.icon = PromptIcon::Error;
+    p.owner = &frame_;
+    context_.prompts->ask(p);
+}
+
+bool PhotoCommands::OpenPath(const QString &path)
+{
+    const QFileInfo entry(path);
+    if (!entry.exists()) {
+        reportFolderNotFound(path);
+        return false;
+    }
+    const QString folder = QDir::cleanPath(entry.isDir() ? entry.absoluteFilePath() : entry.absolutePath());
+    pendingPhoto_ = !entry.isDir() && IsPhotoFile(path) ? QDir::cleanPath(entry.absoluteFilePath()) : QString();
+    CThumbsView *list = frame_.GetPhotoList();
+    if (QDir::cleanPath(list->currentFolder()) == folder && !list->photos().isEmpty())
+        showPendingPhoto(list->currentFolder()); // listed already: the tree's walk would list nothing
+    else
+        frame_.GetFolderTree()->SelectPath(folder);
+    return true;
+}
+
+void PhotoCommands::showPendingPhoto(const QString &listedFolder)
+{
+    // While the tree still walks to the photo's folder, what is read is a folder from before.
+    if (pendingPhoto_.isEmpty() || frame_.GetFolderTree()->isWalking())
+        return;
+    const QString photo = std::exchange(pendingPhoto_, QString());
+    const QFileInfo info(photo);
+    if (QDir::cleanPath(listedFolder) == info.path() && info.isFile())
+        frame_.GetImageView()->SetFile(photo);
 }
 
 void PhotoCommands::UploadThisPhoto()
