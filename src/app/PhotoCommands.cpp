@@ -23,7 +23,7 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
     connect(&frame_, &CMainFrame::recentFolderChosen, this, &PhotoCommands::OpenRecentFolder);
     connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
-    connect(list, &CThumbsView::folderRead, this, &PhotoCommands::showPendingPhoto);
+    connect(list, &CThumbsView::folderRead, this, &PhotoCommands::onFolderRead);
     connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
         RenamePhoto(list->GetItemPath(index), newName);
     });
@@ -102,18 +102,26 @@ bool PhotoCommands::OpenPath(const QString &path)
     }
     const QString folder = QDir::cleanPath(entry.isDir() ? entry.absoluteFilePath() : entry.absolutePath());
     pendingPhoto_ = !entry.isDir() && IsPhotoFile(path) ? QDir::cleanPath(entry.absoluteFilePath()) : QString();
+    // The folder listed or being listed is not asked for again: its reading is all there is
+    // to wait for.
     CThumbsView *list = frame_.GetPhotoList();
-    if (QDir::cleanPath(list->currentFolder()) == folder && !list->photos().isEmpty())
-        showPendingPhoto(list->currentFolder()); // listed already: the tree's walk would list nothing
-    else
+    if (QDir::cleanPath(list->currentFolder()) != folder)
         frame_.GetFolderTree()->SelectPath(folder);
+    else if (!list->photos().isEmpty())
+        showPendingPhoto(list->currentFolder());
     return true;
+}
+
+void PhotoCommands::onFolderRead(const QString &folder)
+{
+    // While the tree still walks to the photo's folder, a folder read is one asked for before.
+    if (!frame_.GetFolderTree()->isWalking())
+        showPendingPhoto(folder);
 }
 
 void PhotoCommands::showPendingPhoto(const QString &listedFolder)
 {
-    // While the tree still walks to the photo's folder, what is read is a folder from before.
-    if (pendingPhoto_.isEmpty() || frame_.GetFolderTree()->isWalking())
+    if (pendingPhoto_.isEmpty())
         return;
     const QString photo = std::exchange(pendingPhoto_, QString());
     const QFileInfo info(photo);

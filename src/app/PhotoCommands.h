@@ -80,6 +80,7 @@ public:
 private:
     void runBuy(const std::function<void()> &upload);
     void reportFolderNotFound(const QString &path);
+    void onFolderRead(const QString &folder);
     void showPendingPhoto(const QString &listedFolder);
 
     CMainFrame &frame_;
