@@ -24,6 +24,7 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(&frame_, &CMainFrame::recentFolderChosen, this, &PhotoCommands::OpenRecentFolder);
     connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
     connect(list, &CThumbsView::folderRead, this, &PhotoCommands::onFolderRead);
+    connect(frame_.GetFolderTree(), &CShellTree::walkFinished, this, &PhotoCommands::onWalkFinished);
     connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
         RenamePhoto(list->GetItemPath(index), newName);
     });
@@ -105,11 +106,30 @@ bool PhotoCommands::OpenPath(const QString &path)
     // The folder listed or being listed is not asked for again: its reading is all there is
     // to wait for.
     CThumbsView *list = frame_.GetPhotoList();
-    if (QDir::cleanPath(list->currentFolder()) != folder)
-        frame_.GetFolderTree()->SelectPath(folder);
-    else if (!list->photos().isEmpty())
-        showPendingPhoto(list->currentFolder());
+    if (QDir::cleanPath(list->currentFolder()) == folder) {
+        if (!list->photos().isEmpty())
+            showPendingPhoto(list->currentFolder());
+        return true;
+    }
+    walkTarget_ = folder;
+    CShellTree *tree = frame_.GetFolderTree();
+    tree->SelectPath(folder);
+    if (!tree->isWalking() && !walkTarget_.isEmpty()) // no place of the tree holds it
+        onWalkFinished(QString());
     return true;
+}
+
+void PhotoCommands::onWalkFinished(const QString &reached)
+{
+    if (walkTarget_.isEmpty())
+        return;
+    const QString target = std::exchange(walkTarget_, QString());
+    // The tree stops short of a hidden folder, and of one made after it read the folder
+    // above: the folder asked for is listed all the same. A walk that ended elsewhere was
+    // asked for later, and stands.
+    const QString above = reached.endsWith(u'/') ? reached : reached + u'/';
+    if (reached != target && (reached.isEmpty() || target.startsWith(above)))
+        frame_.GetPhotoList()->ShowFolder(target);
 }
 
 void PhotoCommands::onFolderRead(const QString &folder)

@@ -80,12 +80,14 @@ public:
 private:
     void runBuy(const std::function<void()> &upload);
     void reportFolderNotFound(const QString &path);
+    void onWalkFinished(const QString &reached);
     void onFolderRead(const QString &folder);
     void showPendingPhoto(const QString &listedFolder);
 
     CMainFrame &frame_;
     CommandContext context_;
     QStringList recent_;
+    QString walkTarget_;   // the folder of OpenPath while the tree walks to it
     QString pendingPhoto_; // shown once its folder has been listed
 
     QPointer<QDialog> activeUploadDialog_; // the upload dialog while it is open

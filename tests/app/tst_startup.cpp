@@ -248,6 +248,30 @@ private slots:
         QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath("IMG_0042.JPG"));
     }
 
+    void foldersTheTreeDoesNotShowAreListedAllTheSame()
+    {
+        QTemporaryDir photos;
+        writePhotoFolder(photos);
+        Start s;
+        s.install();
+        QVERIFY(s.runToFirstFolder({"quillmere", photos.path()}));
+        CShellTree *tree = s.frame()->GetFolderTree();
+        QTRY_VERIFY(!tree->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).isEmpty());
+
+        // Made after the tree read the folder above it.
+        writeFile(photos.filePath("later/IMG_0007.JPG"), jpeg(QSize(64, 48), Qt::darkRed));
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath("later/IMG_0007.JPG")));
+        QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath("later/IMG_0007.JPG"));
+        QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.filePath("later"));
+
+        // Hidden: the tree never shows it.
+        writeFile(photos.filePath(".hidden/IMG_0008.JPG"), jpeg(QSize(64, 48), Qt::darkRed));
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath(".hidden")));
+        QTRY_COMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.filePath(".hidden"));
+        QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath(".hidden/IMG_0008.JPG"));
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
     void folderAskedForStandsWithoutPhotos()
     {
         QTemporaryDir empty, recent;
