@@ -100,21 +100,6 @@ private slots:
         QVERIFY(!QFile::exists(home_.filePath("config/Tessaly/Quillmere.conf")));
     }
 
-    void helpNamesWhatTheProgramTakes()
-    {
-        QProcess p;
-        QProcessEnvironment env = environment();
-        env.insert("QT_QPA_PLATFORM", "no-such-platform");
-        p.setProcessEnvironment(env);
-        p.start(QUILLMERE_PROGRAM, {"--help"});
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 0);
-        const QByteArray help = p.readAllStandardOutput();
-        for (const char *word : {"RunMinimized", "PATH", "--photo-info", "--help"})
-            QVERIFY2(help.contains(word), word);
-        QVERIFY(!QFile::exists(home_.filePath("config/Tessaly/Quillmere.conf")));
-    }
-
     void installedProgramStartsWithoutSetup()
     {
         // What the package installs for every user, and a user who never ran the setup.
