@@ -82,5 +82,6 @@ private:
     QFutureWatcher<RemovableMedia> mediaScan_;
     QFutureWatcher<QString> photoSearch_;
     std::atomic<bool> stopSearch_{false};
+    bool pathOpened_ = false; // a path asked for was opened: start-up chooses no folder
     int exitCode_ = 0;
 };

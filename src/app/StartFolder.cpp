@@ -39,14 +39,3 @@ QString TreePathForRemovableFolder(const QString &folder, const QStringList &dri
 {
     return drives.contains(folder) ? folder + u'/' : folder;
 }
-
-bool StartsMinimized(const QStringList &arguments)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &arg = arguments[i];
-        if (arg.startsWith(u'/') || arg.startsWith(u'-'))
-            continue;
-        return arg == u"RunMinimized";
-    }
-    return false;
-}

@@ -20,7 +20,3 @@ QString FindRemovablePhotoFolder(const QStringList &drives, const std::atomic<bo
 // A result that is a drive itself (a photo in the card's root) gets its trailing "/" back
 // before the folder tree is asked for it.
 QString TreePathForRemovableFolder(const QString &folder, const QStringList &drives);
-
-// The command-line rule: a first argument that is not a flag (flags begin with "/" or "-")
-// and reads exactly "RunMinimized". The first element is the program itself.
-bool StartsMinimized(const QStringList &arguments);
