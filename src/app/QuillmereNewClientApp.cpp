@@ -18,7 +18,6 @@
 #include "services/LiveUpdate.h"
 
 #include <QApplication>
-#include <QtConcurrent/QtConcurrentRun>
 
 CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *parent)
     : QObject(parent), services_(std::move(services))
@@ -31,8 +30,6 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
         services_.startDetached = StartDetached;
     if (!services_.checkForUpdate)
         services_.checkForUpdate = [] { return LiveUpdate().CheckForUpdate(); };
-    connect(&mediaScan_, &QFutureWatcher<RemovableMedia>::finished, this, &CQuillmereNewClientApp::mediaFound);
-    connect(&photoSearch_, &QFutureWatcher<QString>::finished, this, &CQuillmereNewClientApp::chooseFirstFolder);
 }
 
 CQuillmereNewClientApp::~CQuillmereNewClientApp()
@@ -42,11 +39,8 @@ CQuillmereNewClientApp::~CQuillmereNewClientApp()
 
 void CQuillmereNewClientApp::stopMediaSearch()
 {
-    mediaScan_.disconnect(this);
-    photoSearch_.disconnect(this);
-    stopSearch_ = true;
-    mediaScan_.waitForFinished();
-    photoSearch_.waitForFinished();
+    // A search stuck on a mount that no longer answers is abandoned, never waited for.
+    mediaSearch_.reset();
 }
 
 QString CQuillmereNewClientApp::TiVoLauncherPath(const QString &executablePath)
@@ -127,28 +121,31 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
     // A slow card, or a mount that no longer answers, would hold the first paint of the
     // window for as long as it takes: the media are found and searched off the UI thread,
     // and the folder tree gains their places when they answer.
-    mediaScan_.setFuture(QtConcurrent::run([find = services_.removableDrives] {
-        RemovableMedia media;
-        media.drives = find();
-        media.places = DefaultFolderPlaces(media.drives);
-        return media;
-    }));
+    mediaSearch_ = std::make_unique<Worker>(this, mediaPool_);
+    mediaSearch_->start(
+        [find = services_.removableDrives](const WorkerTask &task) {
+            RemovableMedia media;
+            const auto blocking = task.token().blocking();
+            media.drives = find();
+            media.places = DefaultFolderPlaces(media.drives);
+            return media;
+        },
+        [this](quint64, const RemovableMedia &media) { mediaFound(media); });
     return true;
 }
 
-void CQuillmereNewClientApp::mediaFound()
+void CQuillmereNewClientApp::mediaFound(const RemovableMedia &media)
 {
-    const RemovableMedia media = mediaScan_.result();
     removableDrives_ = media.drives;
     frame_->GetFolderTree()->SetPlaces(media.places);
-    photoSearch_.setFuture(QtConcurrent::run([drives = media.drives, stop = &stopSearch_] {
-        return FindRemovablePhotoFolder(drives, stop);
-    }));
+    mediaSearch_->start(
+        [drives = media.drives](const WorkerTask &task) { return FindRemovablePhotoFolder(drives, task.token()); },
+        [this](quint64, const QString &folder) { chooseFirstFolder(folder); });
 }
 
-void CQuillmereNewClientApp::chooseFirstFolder()
+void CQuillmereNewClientApp::chooseFirstFolder(const QString &photoFolder)
 {
-    removablePhotoFolder = photoSearch_.result();
+    removablePhotoFolder = photoFolder;
 
     // The user may have opened a folder while the media were searched: that choice is newer
     // and stands.

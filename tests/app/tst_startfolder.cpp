@@ -119,8 +119,9 @@ private slots:
     {
         QTemporaryDir card;
         make(card.path(), {"DCIM/1.jpg"});
-        const std::atomic<bool> stop{true};
-        QCOMPARE(FindRemovablePhotoFolder({card.path()}, &stop), QString());
+        auto state = std::make_shared<workerdetail::TaskState>(1);
+        state->cancel();
+        QCOMPARE(FindRemovablePhotoFolder({card.path()}, CancelToken(state)), QString());
     }
 
     void linkedFoldersAreNotFollowed()

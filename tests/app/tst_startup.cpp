@@ -500,6 +500,26 @@ private slots:
         QCOMPARE(s.app->ExitInstance(7), 7);
         s.app.reset();
     }
+
+    // A mount that no longer answers holds the media scan for good: the program still ends
+    // when asked, leaving the scan behind.
+    void aMediaScanThatNeverAnswersDoesNotHoldTheEnd()
+    {
+        Start s;
+        s.install();
+        auto stuck = std::make_shared<QSemaphore>();
+        AppServices services = s.services();
+        services.removableDrives = [stuck] {
+            stuck->acquire();
+            return QStringList();
+        };
+        s.app = std::make_unique<CQuillmereNewClientApp>(services);
+        QVERIFY(s.app->InitInstance({"quillmere"}));
+        QTest::qWait(50);
+        QCOMPARE(s.app->ExitInstance(3), 3);
+        s.app.reset();
+        stuck->release();
+    }
 };
 
 QTEST_MAIN(TestStartup)
