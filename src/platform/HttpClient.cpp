@@ -202,7 +202,7 @@ HttpClient::HttpClient(Options options) : options_(options)
 
 HttpClient::~HttpClient()
 {
-    drop();
+    abandon();
     curl_multi_cleanup(static_cast<CURLM *>(multi_));
 }
 
@@ -214,7 +214,7 @@ QString HttpClient::urlFor(const QString &host, int port, const QString &path)
 
 HttpReply HttpClient::send(const Request &request)
 {
-    drop();
+    abandon();
     Transfer t;
     CURLM *multi = static_cast<CURLM *>(multi_);
     if (!t.init(options_, request))
@@ -254,7 +254,7 @@ HttpReply HttpClient::post(const QString &url, const QByteArray &body, const QLi
 
 void HttpClient::open(const Request &request, qint64 bodyLength)
 {
-    drop();
+    abandon();
     stream_ = std::make_unique<Transfer>();
     Transfer &t = *stream_;
     t.length = bodyLength;
@@ -305,7 +305,7 @@ HttpReply HttpClient::finish()
     return t->complete(static_cast<CURLM *>(multi_));
 }
 
-void HttpClient::drop()
+void HttpClient::abandon()
 {
     if (stream_ && stream_->easy)
         curl_multi_remove_handle(static_cast<CURLM *>(multi_), stream_->easy);
