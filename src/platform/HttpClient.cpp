@@ -181,7 +181,8 @@ struct HttpClient::Transfer
     static size_t ReadBody(char *buffer, size_t size, size_t count, void *user)
     {
         auto *t = static_cast<Transfer *>(user);
-        const qsizetype available = t->pending.size() - t->pendingAt;
+        // Never more than the length announced: the rest would be read as another request.
+        const qsizetype available = qsizetype(std::min<qint64>(t->pending.size() - t->pendingAt, t->length - t->taken));
         if (available == 0)
             return t->taken == t->length ? 0 : CURL_READFUNC_PAUSE;
         const size_t n = std::min(size * count, size_t(available));
@@ -298,6 +299,14 @@ HttpReply HttpClient::finish()
         return r;
     }
     const std::unique_ptr<Transfer> t = std::move(stream_);
+    if (t->easy && !t->done && t->taken + (t->pending.size() - t->pendingAt) < t->length) {
+        // The body can never be whole: waiting for it would wait for ever.
+        curl_multi_remove_handle(static_cast<CURLM *>(multi_), t->easy);
+        HttpReply r;
+        r.failure = HttpReply::Failure::Broken;
+        r.error = QStringLiteral("The request body was not handed over whole.");
+        return r;
+    }
     if (t->easy && !t->done) {
         curl_easy_pause(t->easy, CURLPAUSE_CONT);
         t->drive(static_cast<CURLM *>(multi_), [] { return false; });
