@@ -418,7 +418,6 @@ bool AlbumStore::PartWriter::discard()
 
 bool AlbumStore::received(Upload &u, Problem *problem)
 {
-    std::lock_guard lock(mutex_);
     if (!u.photo.isEmpty())
         return true;
     u.offset = QFileInfo(partPath(u.id)).size();
@@ -428,6 +427,15 @@ bool AlbumStore::received(Upload &u, Problem *problem)
         *problem = Trouble(500, QStringLiteral("More bytes arrived than the upload announced."));
         return false;
     }
+    // The reply says "filed" only for bytes that are on the disk. Syncing a big photo takes
+    // a while, and needs no lock: only the holder of the upload's lock writes its part file.
+    QFile part(partPath(u.id));
+    if (!part.open(QIODevice::ReadOnly) || ::fsync(part.handle()) != 0) {
+        *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
+        return false;
+    }
+    part.close();
+    std::lock_guard lock(mutex_);
     return file(u, problem);
 }
 
@@ -435,14 +443,6 @@ bool AlbumStore::received(Upload &u, Problem *problem)
 bool AlbumStore::file(Upload &u, Problem *problem)
 {
     const QString albumFolder = data_ + QLatin1Char('/') + u.account + QLatin1Char('/') + u.album;
-    {
-        QFile part(partPath(u.id));
-        // The reply says "filed" only for bytes that are on the disk.
-        if (!part.open(QIODevice::ReadOnly) || ::fsync(part.handle()) != 0) {
-            *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
-            return false;
-        }
-    }
     if (!QDir().mkpath(albumFolder) || !QFileInfo(albumFolder).isDir()) {
         *problem = Trouble(500, QStringLiteral("The service cannot create the album."));
         return false;

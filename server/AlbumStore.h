@@ -113,8 +113,9 @@ public:
     std::unique_ptr<PartWriter> openPart(const Upload &upload, Problem *problem, bool checked = false);
 
     // Reads the offset from the part file and, when the photo is whole, files it into its
-    // album under a name no other photo there has. False, with the problem, when the bytes
-    // are whole but cannot be filed now; a later call tries again.
+    // album under a name no other photo there has (the caller holds the upload's lock). False,
+    // with the problem, when the bytes are whole but cannot be filed now; a later call tries
+    // again.
     bool received(Upload &upload, Problem *problem);
 
     QString partPath(const QString &id) const;

@@ -85,6 +85,15 @@ private:
     bool stopping_ = false;
 };
 
+// cpp-httplib 0.11 listens with a queue of 5 connections: in a burst (many uploads starting at
+// once, while new threads are being made) the kernel dropped the rest, and their clients tried
+// again only a second or more later.
+class Listener : public httplib::Server
+{
+public:
+    bool deepenQueue() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
 // An address as cpp-httplib writes it into a request (numeric, with an IPv6 zone), and its port.
 bool AddressOf(const sockaddr_storage &address, socklen_t size, std::string *text, int *port)
 {
@@ -136,7 +145,7 @@ struct AlbumHttpServer::Impl
 {
     AlbumService &service;
     Limits limits;
-    httplib::Server http;
+    Listener http;
     int port = 0;
 
     Impl(AlbumService &s, Limits l) : service(s), limits(l) {}
@@ -254,7 +263,7 @@ bool AlbumHttpServer::bind(const QString &host, int port, QString *error)
 {
     const std::string address = host.toStdString();
     d->port = port == 0 ? d->http.bind_to_any_port(address) : (d->http.bind_to_port(address, port) ? port : -1);
-    if (d->port <= 0) {
+    if (d->port <= 0 || !d->http.deepenQueue()) {
         *error = QStringLiteral("the address is taken or not this computer's");
         return false;
     }

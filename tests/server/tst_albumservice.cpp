@@ -17,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,6 +121,30 @@ int PortOf(int fd)
     socklen_t size = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &size);
     return ntohs(a.sin_port);
+}
+
+bool Stopped(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray stat = f.readAll();
+    return stat.mid(stat.lastIndexOf(')') + 2, 1) == "T";
+}
+
+// How many connections wait for the service listening on 127.0.0.1:`port` to take them.
+qint64 AcceptQueue(int port)
+{
+    QFile f(QStringLiteral("/proc/net/tcp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 4 && fields[1] == local && fields[3] == "0A") // listening
+            return fields[4].split(':').last().toLongLong(nullptr, 16);
+    }
+    return -1;
 }
 
 qint64 ResidentKiB(qint64 pid)
@@ -277,6 +302,23 @@ private slots:
                                                    + "\r\nConnection: close\r\n\r\n",
                                 10000);
         QVERIFY2(e.received.startsWith("HTTP/1.1 200"), e.received.left(100).constData());
+    }
+
+    // Connections that come faster than the service takes them wait in the kernel's queue:
+    // none is dropped, to be tried again seconds later.
+    void burstOfConnectionsWaits()
+    {
+        AlbumServer server;
+        QVERIFY(server.running());
+        QCOMPARE(::kill(pid_t(server.pid()), SIGSTOP), 0); // takes no connection at all
+        const auto resume = qScopeGuard([&] { ::kill(pid_t(server.pid()), SIGCONT); });
+        QTRY_VERIFY(Stopped(server.pid()));
+        std::vector<std::unique_ptr<QTcpSocket>> burst;
+        for (int i = 0; i < 64; ++i) {
+            burst.push_back(std::make_unique<QTcpSocket>());
+            burst.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(AcceptQueue(server.port()), qint64(burst.size()), 20000);
     }
 
     // A client that sends request after request and never reads the answers: the service
