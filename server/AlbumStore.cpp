@@ -87,7 +87,7 @@ QString AlbumStore::nameProblem(const QString &name)
     for (QChar c : name) {
         if (c == u'/' || c == u'\\')
             return QStringLiteral("A name may not contain \"/\" or \"\\\".");
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (c.category() == QChar::Other_Control) // C0, DEL and C1 (U+0085 ends a line too)
             return QStringLiteral("A name may not contain control characters.");
     }
     if (name.contains(QChar(0xFFFD)) || !name.isValidUtf16())

@@ -220,6 +220,7 @@ struct AlbumHttpServer::Impl
         r.status = status;
         r.body = reason.toUtf8();
         r.error = true;
+        r.headers.emplaceBack("Tus-Resumable", "1.0.0"); // it may have been an upload's request
         reply(r, req, res, false);
         return httplib::Server::HandlerResponse::Handled;
     }

@@ -52,6 +52,7 @@ private slots:
         QTest::newRow("backslash") << "a\\b" << false;
         QTest::newRow("nul") << QString::fromLatin1("a\0b", 3) << false;
         QTest::newRow("line break") << "a\nb" << false;
+        QTest::newRow("next line") << QString::fromUtf8("a\xc2\x85" "b") << false;
         QTest::newRow("255 bytes") << QString(255, 'x') << true;
         QTest::newRow("256 bytes") << QString(256, 'x') << false;
     }
