@@ -136,7 +136,7 @@ private slots:
         QVERIFY(commands.calls.isEmpty());
 
         // The list's requests arrive with the photo's path.
-        emit list->renameRequested(1, "sea.jpg");
+        emit list->renameRequested(all[1], "sea.jpg");
         QCOMPARE(commands.calls, (QList<Call>{{"RenamePhoto", {all[1], "sea.jpg"}, false}}));
 
         // The listed folder went to the top of the recent folders; the second entry opens.
