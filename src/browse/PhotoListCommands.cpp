@@ -4,7 +4,7 @@
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
 #include "photo/PhotoReport.h"
-#include "platform/FileRename.h"
+#include "platform/FileMoves.h"
 
 #include <QApplication>
 #include <QFile>
@@ -83,8 +83,12 @@ int RenamePhotoFile(const QString &oldPath, const QString &newPath, const Cancel
     const QFileInfo target(newPath);
     if ((target.exists() || target.isSymLink()) && !target.isDir())
         return EEXIST;
-    ClearReadOnly(oldPath);
-    return RenameWithoutReplacing(oldPath, newPath);
+    const int error = RenameWithoutReplacing(oldPath, newPath);
+    // Renaming needs no write permission here; the photo is made writable only once renamed,
+    // so a refused rename changes nothing.
+    if (error == 0)
+        ClearReadOnly(newPath);
+    return error;
 }
 
 QString DeleteQuestion(int selectionMark, int selectedCount)
@@ -105,11 +109,11 @@ TrashOutcome MovePhotosToTrash(const QStringList &paths, const CancelToken &toke
         if (token.cancelled())
             break;
         const CancelToken::Blocking call = token.blocking();
-        QFile file(path);
-        if (file.moveToTrash())
+        QString why;
+        if (MoveToTrash(path, &why))
             outcome.trashed << path;
         else
-            outcome.failed << FileNameOf(path) + QStringLiteral(": ") + file.errorString();
+            outcome.failed << FileNameOf(path) + QStringLiteral(": ") + why;
     }
     return outcome;
 }

@@ -1,6 +1,9 @@
-#include "platform/FileRename.h"
+#include "platform/FileMoves.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -63,4 +66,37 @@ int RenameWithoutReplacing(const QString &from, const QString &to, NoReplaceMeth
     if (!unsupported(error))
         return error;
     return checkThenRename(source.constData(), target.constData());
+}
+
+bool MoveToTrash(const QString &path, QString *error)
+{
+    // Qt 6.4 moves a file into "files" under the working folder, and calls that a success,
+    // when it cannot set the home trash up (the data folder missing, or "Trash" not a folder).
+    // So the home trash is made first, and a file that went anywhere but into a trash is put
+    // back where it was.
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+    for (const char *sub : {"/files", "/info"}) {
+        if (!QDir().mkpath(trash + QLatin1String(sub))) {
+            if (error)
+                *error = QStringLiteral("The trash folder ") + trash + QStringLiteral(" cannot be made.");
+            return false;
+        }
+    }
+    QFile file(path);
+    if (!file.moveToTrash()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QString moved = file.fileName();
+    if (QDir::isAbsolutePath(moved))
+        return true;
+    if (error) {
+        *error = QStringLiteral("The trash folder ") + trash + QStringLiteral(" cannot be used.");
+        if (!QFile::rename(moved, path))
+            *error += QStringLiteral(" The file is now ") + QFileInfo(moved).absoluteFilePath() + u'.';
+    } else {
+        QFile::rename(moved, path);
+    }
+    return false;
 }

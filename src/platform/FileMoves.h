@@ -14,3 +14,8 @@ enum class NoReplaceMethod {
 // that appears meanwhile is never overwritten. Returns 0 or the errno of the failure (EEXIST
 // when the name is taken). Reads and writes the disk: call it on a worker.
 int RenameWithoutReplacing(const QString &from, const QString &to, NoReplaceMethod method = NoReplaceMethod::Best);
+
+// Moves a file or folder to the user's trash (the freedesktop trash: the home trash, or the
+// trash at the top of the volume that holds it). False, with the reason in `error`, when it
+// stays where it was.
+bool MoveToTrash(const QString &path, QString *error = nullptr);
