@@ -187,7 +187,6 @@ private slots:
         MenuSeen none;
         auto poll = watchForMenu(none);
         rightClick(f.list, QPoint(650, 350));
-        QTest::qWait(50);
         QVERIFY(!none.opened);
 
         // Two selected, one of them right-clicked: the selection stays; Upload is the default.
@@ -233,7 +232,6 @@ private slots:
         MenuSeen noMark;
         poll = watchForMenu(noMark);
         QApplication::sendEvent(&f.list, &menuKey);
-        QTest::qWait(50);
         QVERIFY(!noMark.opened);
     }
 
