@@ -4,6 +4,7 @@
 #include "platform/DialogColours.h"
 
 #include <QComboBox>
+#include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -27,6 +28,8 @@ QSize Dlu(int w, int h)
 {
     return QSize(w * 6 / 4, h * 13 / 8);
 }
+
+constexpr int kPanelFontPixels = 11;
 
 QString FileNameOf(const QString &path)
 {
@@ -61,6 +64,10 @@ CSlideShowDlg::CSlideShowDlg(QStringList slideList, int startIndex, QWidget *par
     setWindowTitle(QStringLiteral("Slideshow"));
     setPalette(DialogPalette());
     setAutoFillBackground(true);
+    // The panel's places and sizes were drawn for a font of that size.
+    QFont panelFont = font();
+    panelFont.setPixelSize(kPanelFontPixels);
+    setFont(panelFont);
 
     // Created bottom to top: the frames under the controls they hold, the picture over all.
     panelFrame_ = new QGroupBox(QStringLiteral("Slideshow control panel"), this);
@@ -71,7 +78,7 @@ CSlideShowDlg::CSlideShowDlg(QStringList slideList, int startIndex, QWidget *par
     fileName_ = new QLabel(QStringLiteral("Image name:"), this);
     photoSize_ = new QLabel(QStringLiteral("9999 x 9999"), this);
     periodLabel_ = new QLabel(QStringLiteral("Slide period"), this);
-    periodLabel_->resize(Dlu(39, 11));
+    periodLabel_->resize(qMax(Dlu(39, 11).width(), periodLabel_->sizeHint().width()), Dlu(39, 11).height());
     period_ = new QComboBox(this);
     period_->setAccessibleName(QStringLiteral("Slide period"));
     periodLabel_->setBuddy(period_);
@@ -132,7 +139,8 @@ void CSlideShowDlg::layoutControls(QSize window)
     previous_->move(l.previous);
     position_->move(l.position);
     period_->move(l.period);
-    periodLabel_->move(l.periodLabel);
+    // A label wider than its place in this font ends where the list begins.
+    periodLabel_->move(qMin(l.periodLabel.x(), l.period.x() - periodLabel_->width() - 2), l.periodLabel.y());
     infoFrame_->move(l.infoFrame);
     controlFrame_->move(l.controlFrame);
     fileName_->setGeometry(l.fileName);
@@ -167,6 +175,7 @@ void CSlideShowDlg::ShowSlide(int index)
     slideIndex_ = index;
     const QString name = FileNameOf(slideList_[index]);
     fileName_->setText(QStringLiteral("File name: ") + name);
+    fileName_->setToolTip(name);
     picture_->setAccessibleDescription(name);
     position_->setText(QString::number(index + 1) + QStringLiteral(" of ") + QString::number(slideList_.size()));
 
@@ -224,6 +233,8 @@ void CSlideShowDlg::display(const PreparedSlide &slide)
     unsetCursor();
     photoSize_->setText(QStringLiteral("W-") + QString::number(slide.photoSize.width()) + QStringLiteral(" x H-")
                         + QString::number(slide.photoSize.height()));
+    // Its place holds "W-9999 x H-9999" only in a narrower font: the text is never cut.
+    photoSize_->resize(qMax(LayoutControls(size()).photoSize.width(), photoSize_->sizeHint().width()), photoSize_->height());
     if (slide.picture.isNull()) {
         picture_->hide();
         picture_->clear();
