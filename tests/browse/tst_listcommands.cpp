@@ -24,12 +24,6 @@ namespace {
 
 using C = ThumbsCommand;
 
-QByteArray contentsOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The list and the view, wired as the frame wires them, with the commands on them.
 struct Fixture
 {
@@ -219,7 +213,7 @@ private slots:
         QVERIFY(QDir(f.dir.path()).mkdir("album.jpg"));
         const QString beach = f.path("beach.jpg");
         QVERIFY(QFile::setPermissions(beach, QFile::ReadOwner | QFile::ReadGroup));
-        const QByteArray taken = contentsOf(f.path("taken.jpg"));
+        const QByteArray taken = readFile(f.path("taken.jpg"));
         QVERIFY(f.listed());
         const int row = f.row("beach.jpg");
         f.list.ShowPhotoAt(row, true);
@@ -234,7 +228,7 @@ private slots:
         const QString now = renamed ? f.path(text) : beach;
         QVERIFY(QFileInfo(now).isFile());
         QCOMPARE(QFileInfo::exists(beach), !renamed);
-        QCOMPARE(contentsOf(f.path("taken.jpg")), taken);
+        QCOMPARE(readFile(f.path("taken.jpg")), taken);
         QVERIFY(QFileInfo(f.path("album.jpg")).isDir());
         // The entry keeps its place, under its new name; the view follows it.
         QCOMPARE(f.list.item(row)->text(), QFileInfo(now).fileName());

@@ -8,16 +8,6 @@
 #include <cerrno>
 #include <unistd.h>
 
-namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
-
 class TestFileMoves : public QObject
 {
     Q_OBJECT
@@ -60,11 +50,11 @@ private slots:
         QCOMPARE(RenameWithoutReplacing(from, to, NoReplaceMethod(method)), error);
         if (error == 0) {
             QVERIFY(!QFileInfo::exists(from));
-            QCOMPARE(contentsOf(to), QByteArray("beach"));
+            QCOMPARE(readFile(to), QByteArray("beach"));
         } else {
-            QCOMPARE(contentsOf(from), QByteArray("beach"));
+            QCOMPARE(readFile(from), QByteArray("beach"));
             if (target == "file")
-                QCOMPARE(contentsOf(to), QByteArray("sea"));
+                QCOMPARE(readFile(to), QByteArray("sea"));
             QCOMPARE(QFileInfo(to).isSymLink(), target == "link");
             QCOMPARE(QFileInfo(to).isDir(), target == "folder");
         }

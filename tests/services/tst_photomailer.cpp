@@ -9,12 +9,6 @@
 
 namespace {
 
-QString contentsOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
 // Stands in for xdg-email: each call writes "CALL" and its arguments, one a line, to the log,
 // waits until the gate file exists (when one is named), and ends with `exitCode`.
 struct StandIn
@@ -79,7 +73,7 @@ private slots:
         RecordingPrompts user;
         QList<QVariant> finished;
         QVERIFY(send(user, standIn.folder(), three_, &finished));
-        QCOMPARE(contentsOf(standIn.log), "CALL\n--attach\n" + three_[0] + "\n--attach\n" + three_[1] + "\n--attach\n"
+        QCOMPARE(QString::fromUtf8(readFile(standIn.log)), "CALL\n--attach\n" + three_[0] + "\n--attach\n" + three_[1] + "\n--attach\n"
                                               + three_[2] + "\n");
         QVERIFY(user.shown.isEmpty());
         QCOMPARE(finished, QList<QVariant>{true});
@@ -142,7 +136,7 @@ private slots:
         QVERIFY(!done.wait(100));
         writeFile(standIn.gate);
         QVERIFY(done.wait(20000));
-        QVERIFY(contentsOf(standIn.log).startsWith("CALL\n"));
+        QVERIFY(QString::fromUtf8(readFile(standIn.log)).startsWith("CALL\n"));
     }
 };
 
