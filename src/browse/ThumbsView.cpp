@@ -4,9 +4,15 @@
 #include "photo/ThumbnailTile.h"
 #include "platform/DialogColours.h"
 
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace {
 // Each item knows its place on the page, so tiles arriving in any order go in page order.
@@ -294,18 +300,151 @@ void CThumbsView::mousePressEvent(QMouseEvent *event)
 
 void CThumbsView::keyPressEvent(QKeyEvent *event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState
-        && currentRow() >= 0) {
-        ShowPhotoAt(currentRow(), true);
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain && state() != EditingState
+        && selectionMark() >= 0) {
+        ShowPhotoAt(selectionMark(), true);
         return;
     }
     QListWidget::keyPressEvent(event);
+}
+
+void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // From the mouse the menu opens where it was clicked (in the viewport); from the keyboard,
+    // on the selection mark's icon. Only an item's icon or label opens it.
+    QModelIndex hit;
+    QPoint at;
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        at = event->pos();
+        hit = indexAt(at);
+    } else if (selectionMark() >= 0) {
+        hit = model()->index(selectionMark(), 0);
+        at = visualRect(hit).center();
+    }
+    if (!hit.isValid() || !visualRect(hit).contains(at))
+        return;
+
+    const ThumbsMenuStates states =
+        ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shownIndex_});
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("ThumbsViewPopupMenu"));
+    for (const ThumbsMenuEntry &entry : ThumbsMenuEntries()) {
+        if (entry.separatorBefore)
+            menu.addSeparator();
+        QAction *a = menu.addAction(QString::fromUtf8(entry.text));
+        a->setData(int(entry.command));
+        a->setEnabled(states.isEnabled(entry.command));
+        if (states.defaultCommand == entry.command)
+            menu.setDefaultAction(a);
+    }
+    if (QAction *chosen = menu.exec(viewport()->mapToGlobal(at)))
+        RunCommand(ThumbsCommand(chosen->data().toInt()));
+}
+
+void CThumbsView::RunCommand(ThumbsCommand command)
+{
+    switch (command) {
+    case ThumbsCommand::ShowPhoto:
+        if (selectionMark() >= 0)
+            ShowPhotoAt(selectionMark(), false);
+        break;
+    case ThumbsCommand::RenamePhoto: StartRename(); break;
+    default: emit commandRequested(command); break;
+    }
+}
+
+void CThumbsView::StartRename()
+{
+    if (selectionMark() >= 0)
+        editItem(item(selectionMark()));
+}
+
+bool CThumbsView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // The edited item is remembered now: by the time the edit ends, a click elsewhere may
+    // already have made another item the current one.
+    if (!QListWidget::edit(index, trigger, event))
+        return false;
+    renameOldPath_ = GetItemPath(index.row());
+    return true;
 }
 
 void CThumbsView::commitData(QWidget *editor)
 {
     // The label names the file: it changes only when the file is renamed.
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (line && currentRow() >= 0 && line->text() != currentItem()->text())
-        emit renameRequested(currentRow(), line->text());
+    if (line && !renameOldPath_.isEmpty())
+        emit renameRequested(std::exchange(renameOldPath_, QString()), line->text());
+}
+
+QStringList CThumbsView::SelectedPaths() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QStringList paths;
+    for (int row : std::as_const(rows))
+        paths << GetItemPath(row);
+    return paths;
+}
+
+void CThumbsView::PhotoRenamed(const QString &oldPath, const QString &newPath)
+{
+    const qsizetype position = folderPhotos_.indexOf(oldPath);
+    if (position >= 0)
+        folderPhotos_[position] = newPath;
+    const QString name = fileNameOf(newPath);
+    for (int i = 0; i < count(); ++i) {
+        if (GetItemPath(i) != oldPath)
+            continue;
+        item(i)->setText(name);
+        item(i)->setData(Qt::AccessibleTextRole, name);
+        const int slot = item(i)->data(SlotRole).toInt();
+        if (slot < slots_.size())
+            slots_[slot].name = name;
+    }
+}
+
+void CThumbsView::RemovePhotos(const QStringList &paths)
+{
+    QList<qsizetype> positions;
+    for (const QString &path : paths) {
+        const qsizetype position = folderPhotos_.indexOf(path);
+        if (position >= 0 && !positions.contains(position))
+            positions << position;
+        uploadedOnPage_.remove(path);
+    }
+    QList<int> goneSlots;
+    bool earlierPage = false;
+    for (qsizetype position : std::as_const(positions)) {
+        if (position / PhotosPerPage == pageIndex_)
+            goneSlots << int(position % PhotosPerPage);
+        else if (position / PhotosPerPage < pageIndex_)
+            earlierPage = true;
+    }
+    std::sort(positions.begin(), positions.end(), std::greater<>());
+    for (qsizetype position : std::as_const(positions))
+        folderPhotos_.removeAt(position);
+    if (positions.isEmpty())
+        return;
+    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage) {
+        // Tiles still on their way, or photos before the page moved: its places no longer
+        // match what is on it, so it is made again.
+        StartThumbnailWorker();
+    } else if (!goneSlots.isEmpty()) {
+        // Tiles asked for since (a saved photo's) would land on the wrong item now.
+        StopThumbnailWorker();
+        for (int i = count() - 1; i >= 0; --i)
+            if (goneSlots.contains(item(i)->data(SlotRole).toInt()))
+                delete takeItem(i);
+        // Each item keeps the place of its photo on the page.
+        for (int i = 0; i < count(); ++i) {
+            const int slot = item(i)->data(SlotRole).toInt();
+            const auto below = std::count_if(goneSlots.begin(), goneSlots.end(), [slot](int gone) { return gone < slot; });
+            item(i)->setData(SlotRole, slot - int(below));
+        }
+    }
+    emit pageChanged(pageIndex_, GetPageCount());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browse/ThumbsMenu.h"
 #include "platform/Worker.h"
 
 #include <QHash>
@@ -59,6 +60,22 @@ public:
     void ShowPhotoAt(int index, bool mustExist);
     void AddOrReplacePhoto(const QString &path);
 
+    // The item last selected with the mouse or keyboard; -1 when there is none.
+    int selectionMark() const { return currentRow(); }
+    // The paths of the selected items, in index order.
+    QStringList SelectedPaths() const;
+    // A command of the pop-up menu: the list shows and renames photos itself and hands the
+    // others on (`commandRequested`).
+    void RunCommand(ThumbsCommand command);
+    // Starts editing the selection mark's label (nothing without a selection mark).
+    void StartRename();
+    // A photo of the folder has a new name: its entry and its label follow, in place.
+    void PhotoRenamed(const QString &oldPath, const QString &newPath);
+    // Photos gone from the folder (moved to the trash): their items and entries are removed.
+    // The page keeps what remains; it is made again only when it was still being made, or when
+    // photos of an earlier page went.
+    void RemovePhotos(const QStringList &paths);
+
 public slots:
     void NextPage();
     void PrevPage();
@@ -74,14 +91,19 @@ signals:
     void statusMessage(const QString &text);
     // The image view is to show this photo; empty clears it.
     void showPhoto(const QString &path);
-    // The user finished editing a label; the label is kept as the file name until the
-    // rename succeeds.
-    void renameRequested(int index, const QString &newName);
+    // The user finished editing the label of the photo at `path`; the label is kept as the
+    // file name until the rename succeeds.
+    void renameRequested(const QString &path, const QString &newName);
+    // A command of the pop-up menu that is not the list's own.
+    void commandRequested(ThumbsCommand command);
     void workerFinished();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    using QListWidget::edit;
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void commitData(QWidget *editor) override;
 
 private:
@@ -110,6 +132,7 @@ private:
     int pageIndex_ = 0;
     int shownIndex_ = 0;
     bool userClicked_ = false;
+    QString renameOldPath_; // the photo whose label is being edited
     QMap<QString, QString> uploadedOnPage_;
     UploadedLookup uploadedLookup_;
 

@@ -85,7 +85,7 @@ private slots:
         editor->setText("renamed.jpg");
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(rename.size(), 1);
-        QCOMPARE(rename[0], (QList<QVariant>{2, QString("renamed.jpg")}));
+        QCOMPARE(rename[0], (QList<QVariant>{dir.filePath("IMG_3.jpg"), QString("renamed.jpg")}));
         QCOMPARE(list.item(2)->text(), QString("IMG_3.jpg"));
         QCOMPARE(list.GetItemPath(2), dir.filePath("IMG_3.jpg"));
     }
