@@ -46,7 +46,8 @@ struct FrameCommandInfo
     const char *text;   // menu text with its mnemonic; null for the toolbar-only command
     const char *menu;   // "&Image/Zoom": top menu and submenu; null when not in a menu
     const char *prompt; // status-bar prompt, then "\n" and the tool tip
-    const char *toolbarLabel; // short text drawn on the toolbar button; null when not on it
+    const char *themeIcon; // freedesktop icon name of the desktop theme's picture; null when it has none
+    const char *picture;   // our picture, ":/icons/commands/<picture>.svg"; null for a command without one
 };
 
 // Every command, in menu order within each menu.
@@ -101,10 +102,11 @@ struct StatusTexts
 };
 StatusTexts ComputeStatusTexts(const FrameSnapshot &s);
 
+// The window's title: the shown photo's file name and " - Quillmere", or "Quillmere" alone
+// while no photo is shown.
+QString WindowTitle(const FrameSnapshot &s);
+
 // The widest text of each information pane, the label padded with blanks; the panes are made
 // as wide as these.
 std::array<QString, 6> StatusPaneTemplates();
 
-// `text` shortened to at most `maxChars` characters by putting "..." in place of a middle
-// part, keeping what follows the last "/" (or, when even that does not fit, its beginning).
-QString CompactPath(const QString &text, int maxChars);

@@ -1,5 +1,6 @@
 #include "app/RecentFolders.h"
 
+#include "platform/PhotoFiles.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>
@@ -32,17 +33,6 @@ QString WithoutVolumeRootSlash(const QString &path)
     return QStorageInfo(path).rootPath() == bare ? bare : path;
 }
 
-QString ShortenPathForMenu(const QString &path, int maxLength)
-{
-    if (path.size() <= maxLength)
-        return path;
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString last = path.mid(slash);
-    const qsizetype room = maxLength - 3 - last.size();
-    if (room <= 0)
-        return QStringLiteral("...") + path.right(maxLength - 3);
-    return path.left(room) + QStringLiteral("...") + last;
-}
 
 QList<RecentMenuEntry> RecentMenuEntries(const QStringList &folders)
 {
@@ -57,7 +47,7 @@ QList<RecentMenuEntry> RecentMenuEntries(const QStringList &folders)
             continue;
         ++n;
         // A "&" in a folder name is shown as itself, not taken for a mnemonic.
-        QString shown = ShortenPathForMenu(folder);
+        QString shown = CompactPath(folder, 60);
         shown.replace(u'&', QStringLiteral("&&"));
         entries.push_back({QStringLiteral("&%1 %2").arg(n).arg(shown),
                            n == 1 ? QStringLiteral("Show this folder") : QStringLiteral("Open this document"), true, n});

@@ -25,6 +25,3 @@ struct RecentMenuEntry {
 
 // The entries standing for the list: one per folder, or a disabled "Recent Folder".
 QList<RecentMenuEntry> RecentMenuEntries(const QStringList &folders);
-
-// A long path for a menu: the start and the last part kept, the middle replaced by "...".
-QString ShortenPathForMenu(const QString &path, int maxLength = 60);

@@ -1,12 +1,13 @@
 #include "browse/ImageView.h"
 
+#include "platform/DialogColours.h"
+
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 namespace {
-const QColor kBackground(100, 100, 100);
 constexpr int kDragStep = 3;
 } // namespace
 
@@ -191,7 +192,7 @@ void CQuillmereNewClientView::paintEvent(QPaintEvent *)
 {
     QPainter p(viewport());
     const QRect client = viewport()->rect();
-    p.fillRect(client, kBackground);
+    p.fillRect(client, ListGrey);
     if (!displayBitmap_.isNull()) {
         const int x = std::max(0, (client.width() - displayWidth_) / 2) - horizontalScrollBar()->value();
         const int y = std::max(0, (client.height() - displayHeight_) / 2) - verticalScrollBar()->value();

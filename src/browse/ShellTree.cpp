@@ -1,5 +1,6 @@
 #include "browse/ShellTree.h"
 
+#include "platform/DialogColours.h"
 #include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 
@@ -55,6 +56,11 @@ QList<SubfolderEntry> ListSubfolders(const QString &folder, const CancelToken &t
     return entries;
 }
 
+void ReportFolderNotFound(Prompts &prompts, const QString &path, QWidget *owner)
+{
+    prompts.tell(path, QStringLiteral("Folder not found"), PromptIcon::Error, owner);
+}
+
 QList<FolderPlace> DefaultFolderPlaces(const QStringList &removableRoots)
 {
     QList<FolderPlace> places;
@@ -84,12 +90,7 @@ CShellTree::CShellTree(Prompts &prompts, QWidget *parent) : QTreeWidget(parent),
     setRootIsDecorated(true);
     setUniformRowHeights(true);
     header()->setStretchLastSection(true);
-    QPalette p = palette();
-    for (auto role : {QPalette::Base, QPalette::Window, QPalette::AlternateBase})
-        p.setColor(role, QColor(100, 100, 100));
-    for (auto role : {QPalette::Text, QPalette::WindowText})
-        p.setColor(role, Qt::white);
-    setPalette(p);
+    ApplyListColours(this);
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem *item) { fill(item); });
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current, QTreeWidgetItem *) { onCurrentChanged(current); });
@@ -180,7 +181,7 @@ void CShellTree::filled(QTreeWidgetItem *item, const QList<SubfolderEntry> &entr
 bool CShellTree::SelectPath(const QString &path)
 {
     if (!QFileInfo(path).isDir()) {
-        prompts_.tell(path, QStringLiteral("Folder not found"), PromptIcon::Error, window());
+        ReportFolderNotFound(prompts_, path, window());
         return false;
     }
     if (!populated_)

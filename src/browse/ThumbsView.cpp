@@ -2,6 +2,7 @@
 
 #include "browse/PhotoFolder.h"
 #include "photo/ThumbnailTile.h"
+#include "platform/DialogColours.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -38,12 +39,7 @@ CThumbsView::CThumbsView(WorkerPool *shared, QWidget *parent)
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
-    QPalette p = palette();
-    for (auto role : {QPalette::Base, QPalette::Window})
-        p.setColor(role, QColor(100, 100, 100));
-    for (auto role : {QPalette::Text, QPalette::WindowText})
-        p.setColor(role, Qt::white);
-    setPalette(p);
+    ApplyListColours(this);
 
     tiles_.onStalled([this](quint64 number) {
         // Its file never opened or stopped reading: the empty frame stands in, as for a photo

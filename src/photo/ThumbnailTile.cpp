@@ -1,6 +1,7 @@
 #include "photo/ThumbnailTile.h"
 
 #include "photo/ExifReader.h"
+#include "platform/DialogColours.h"
 #include "platform/WorkerFile.h"
 
 #include <QBuffer>
@@ -16,7 +17,6 @@
 #include <cstdio>
 
 namespace {
-const QColor ListGrey(100, 100, 100);
 const QColor FrameGrey(200, 200, 200);
 const QColor WellGrey(221, 221, 221);
 const QColor WellShadow(128, 128, 128);

@@ -1,6 +1,7 @@
 #include "platform/DialogColours.h"
 
 #include <QApplication>
+#include <QWidget>
 
 QPalette DialogPalette()
 {
@@ -17,4 +18,14 @@ QPalette DialogPalette()
 void ApplyDialogColours()
 {
     QApplication::setPalette(DialogPalette(), "QDialog");
+}
+
+void ApplyListColours(QWidget *widget)
+{
+    QPalette p = widget->palette();
+    for (auto role : {QPalette::Base, QPalette::Window, QPalette::AlternateBase})
+        p.setColor(role, ListGrey);
+    for (auto role : {QPalette::Text, QPalette::WindowText})
+        p.setColor(role, Qt::white);
+    widget->setPalette(p);
 }

@@ -59,3 +59,16 @@ QStringList FolderEntryNames(const QString &folder)
     SortLikeFileManager(names);
     return names;
 }
+
+QString CompactPath(const QString &text, int maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    const QString dots = QStringLiteral("...");
+    const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
+    const QString tail = slash >= 0 ? text.mid(slash) : QString();
+    if (slash >= 0 && tail.size() + dots.size() <= maxChars)
+        return text.left(maxChars - dots.size() - tail.size()) + dots + tail;
+    const QString name = slash >= 0 ? text.mid(slash + 1) : text;
+    return name.left(std::max(0, maxChars - int(dots.size()))) + dots;
+}

@@ -12,6 +12,11 @@ bool IsPhotoFile(const QString &path);
 // the program uses this order, because the file system itself returns names in hash order.
 void SortLikeFileManager(QStringList &names);
 
+// `text` shortened to at most `maxChars` characters by putting "..." in place of a middle
+// part, keeping what follows the last "/" (or, when even that does not fit, its beginning).
+// Every path shown in a narrow place goes through it: menus, panes, progress texts.
+QString CompactPath(const QString &text, int maxChars);
+
 // The names in a folder, files and folders alike, hidden ones included, in the order above.
 // "." and ".." are never listed. An unreadable or missing folder gives an empty list.
 QStringList FolderEntryNames(const QString &folder);

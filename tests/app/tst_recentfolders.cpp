@@ -1,4 +1,5 @@
 #include "app/RecentFolders.h"
+#include "platform/PhotoFiles.h"
 
 #include <QDir>
 #include <QTest>
@@ -67,8 +68,8 @@ private slots:
     void longPathsKeepTheirLastPart()
     {
         const QString longPath = "/home/ann/" + QString(80, 'x') + "/Holiday 2026";
-        QCOMPARE(ShortenPathForMenu(longPath, 30), QString("/home/ann/xxxx.../Holiday 2026"));
-        QCOMPARE(ShortenPathForMenu("/" + QString(100, 'y'), 20).size(), 20);
+        QCOMPARE(CompactPath(longPath, 30), QString("/home/ann/xxxx.../Holiday 2026"));
+        QCOMPARE(CompactPath("/" + QString(100, 'y'), 20).size(), 20);
     }
 };
 
