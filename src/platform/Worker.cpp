@@ -219,8 +219,8 @@ bool ThreadsToStart(const PoolState &pool)
 }
 
 // Starts the threads asked for, finds requests stuck in a blocking call, tells their owners,
-// and lets the pool replace them. Ends once nothing has run for a while; a request can only
-// be queued from then on by its owner's thread, which starts a new watcher.
+// and lets the pool replace them. Ends once nothing has run or waited for a while; a request
+// can only be queued from then on by its owner's thread, which starts a new watcher.
 void Watch(std::shared_ptr<PoolState> pool)
 {
     using namespace std::chrono;
@@ -231,9 +231,11 @@ void Watch(std::shared_ptr<PoolState> pool)
             for (; pool->toStart[rank] > 0; --pool->toStart[rank])
                 std::thread(RunThread, pool, rank).detach();
         if (pool->running.empty()) {
-            if (pool->closing
+            // Queued requests keep it: they are about to run, and must be watched.
+            const auto done = [&] { return pool->closing && pool->queue.empty(); };
+            if (done()
                 || !pool->watch.wait_for(lock, pool->options.idleExpiry,
-                                         [&] { return !pool->running.empty() || ThreadsToStart(*pool) || pool->closing; }))
+                                         [&] { return !pool->running.empty() || ThreadsToStart(*pool) || done(); }))
                 break;
             continue;
         }
