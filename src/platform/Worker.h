@@ -25,12 +25,11 @@
 // settings that a dialog may change under it. `Worker::start` numbers the requests, rising.
 //
 // Work. The work runs on a `WorkerPool`, at its worker's priority (by default the pool's). It
-// gets a `WorkerTask`: it
-// tests `task.cancelled()` between its stages and returns early once it is set, and it runs
-// every call that may block (opening or reading a file, listing a folder, a network wait) inside
-// `task.token().blocking()`, or reads through a `WorkerFile`, so that a call stuck for longer
-// than the pool's `stallAfter` is known as stuck: the pool then starts another thread for the
-// work queued behind it, and the owner hears of it (`Worker::onStalled`).
+// gets a `WorkerTask`: it tests `task.cancelled()` between its stages and returns early once it
+// is set, and it runs every call that may block (opening or reading a file, listing a folder,
+// a network wait) inside `task.token().blocking()`, or reads through a `WorkerFile`, so that a
+// call stuck for longer than the pool's `stallAfter` is known as stuck: the pool then starts
+// another thread for the work queued behind it, and the owner hears of it (`Worker::onStalled`).
 //
 // Results. What the work returns reaches `deliver(number, result)` on the owner's thread by a
 // queued call. Only requests still wanted are delivered: `CancelOthers` cancels every older
