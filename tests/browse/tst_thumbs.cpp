@@ -37,13 +37,6 @@ bool DiffersOnlyIn(const QImage &a, const QImage &b, QRect box)
             }
     return inside;
 }
-
-void SetModified(const QString &path, qint64 secondsSinceEpoch)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch), QFileDevice::FileModificationTime));
-}
 } // namespace
 
 class TestThumbs : public QObject
@@ -246,7 +239,7 @@ private slots:
         QTemporaryDir dir;
         for (int i = 1; i <= 16; ++i) {
             writeFile(dir.filePath(QString("IMG_%1.jpg").arg(i)), jpeg(QSize(400, 300), Qt::blue));
-            SetModified(dir.filePath(QString("IMG_%1.jpg").arg(i)), 1700000000);
+            setModified(dir.filePath(QString("IMG_%1.jpg").arg(i)), 1700000000);
         }
         const QString first = dir.filePath("IMG_1.jpg"), second = dir.filePath("IMG_2.jpg");
         std::atomic<bool> firstUploaded{false};
@@ -267,7 +260,7 @@ private slots:
 
         // Meanwhile one photo of the first page changes.
         writeFile(second, jpeg(QSize(400, 300), Qt::red));
-        SetModified(second, 1700000100);
+        setModified(second, 1700000100);
         list.PrevPage();
         // Shown before any request has answered.
         QCOMPARE(list.count(), 8);

@@ -25,13 +25,6 @@ QString EntryPath(const QString &folder, const QString &photo)
     return folder + u'/' + ThumbnailFileName(ThumbnailUri(photo));
 }
 
-void SetModified(const QString &path, qint64 secondsSinceEpoch)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch), QFileDevice::FileModificationTime));
-}
-
 // Writes an entry with whatever keys a test wants, as another program might have.
 void WriteEntry(const QString &file, QSize size, const QMap<QString, QString> &keys, const char *format = "PNG")
 {
@@ -105,7 +98,7 @@ private slots:
         Scratch s;
         const QString photo = s.photo("a.jpg");
         writeFile(photo, jpeg({400, 300}, Qt::blue));
-        SetModified(photo, 1700000000);
+        setModified(photo, 1700000000);
         QImage normal(128, 96, QImage::Format_RGB32);
         normal.fill(Qt::red);
         QVERIFY(s.cache.store(photo, StampOf(photo), normal));
@@ -144,7 +137,7 @@ private slots:
         Scratch s;
         const QString photo = s.photo("b.jpg");
         writeFile(photo, jpeg({400, 300}, Qt::blue));
-        SetModified(photo, 1700000000);
+        setModified(photo, 1700000000);
         QMap<QString, QString> keys{{"Thumb::URI", QString::fromLatin1(ThumbnailUri(photo))},
                                     {"Thumb::MTime", "1700000000"},
                                     {"Thumb::Size", QString::number(QFileInfo(photo).size())}};
@@ -175,7 +168,7 @@ private slots:
         Scratch s;
         const QString photo = s.photo("c.jpg");
         writeFile(photo, markedJpeg({400, 300}, 6));
-        SetModified(photo, 1700000000);
+        setModified(photo, 1700000000);
 
         const TileLoad first = LoadTile(photo, s.cache);
         QCOMPARE(first.decodes, 1);
@@ -195,7 +188,7 @@ private slots:
         QVERIFY(known.picture.image.isNull());
 
         writeFile(photo, jpeg({400, 300}, Qt::red));
-        SetModified(photo, 1700000100);
+        setModified(photo, 1700000100);
         const TileLoad changed = LoadTile(photo, s.cache, first.stamp);
         QVERIFY(!changed.unchanged);
         QCOMPARE(changed.decodes, 1);
