@@ -24,7 +24,15 @@ QString fileNameOf(const QString &path)
 }
 } // namespace
 
-CThumbsView::CThumbsView(QWidget *parent) : QListWidget(parent)
+CThumbsView::CThumbsView(QWidget *parent) : CThumbsView(nullptr, parent) {}
+
+CThumbsView::CThumbsView(WorkerPool &pictures, QWidget *parent) : CThumbsView(&pictures, parent) {}
+
+CThumbsView::CThumbsView(WorkerPool *shared, QWidget *parent)
+    : QListWidget(parent),
+      ownPool_(shared ? nullptr : std::make_unique<WorkerPool>(WorkerPool::Options{"qlm-tiles", WorkPriority::Low})),
+      tiles_(this, shared ? *shared : *ownPool_, WorkPriority::Low),
+      cacheWrites_(this, shared ? *shared : *ownPool_, WorkPriority::Background)
 {
     setAccessibleName(QStringLiteral("Photo list"));
     setViewMode(QListView::IconMode);
@@ -47,7 +55,7 @@ CThumbsView::CThumbsView(QWidget *parent) : QListWidget(parent)
         if (slot < 0)
             return;
         if (!itemInSlot(slot))
-            placeTile(slot, slots_[slot].name, TileFrame(false));
+            placeTile(slot, slots_[slot].name, {}, false);
         tileDone(slot);
     });
     connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { ShowPhotoAt(row(item), true); });
@@ -131,7 +139,12 @@ void CThumbsView::StartThumbnailWorker()
     emit statusMessage(QStringLiteral("Preparing..."));
     tilesAwaited_ = int(paths.size());
     for (int slot = 0; slot < paths.size(); ++slot) {
-        slots_.append({fileNameOf(paths[slot]), false});
+        slots_.append({fileNameOf(paths[slot])});
+        // A kept picture shows at once; its request only checks the file and the record.
+        if (const RecentTiles::Entry *kept = recent_.find(paths[slot])) {
+            placeTile(slot, slots_[slot].name, kept->picture, kept->uploaded);
+            slots_[slot].kept = true;
+        }
         tileSlots_.insert(startTile(paths[slot], slot), slot);
     }
     if (paths.isEmpty())
@@ -140,23 +153,45 @@ void CThumbsView::StartThumbnailWorker()
 
 quint64 CThumbsView::startTile(const QString &path, int slot)
 {
+    const RecentTiles::Entry *kept = recent_.find(path);
+    const FileStamp known = kept ? kept->stamp : FileStamp{};
     return tiles_.start(
-        [path, lookup = uploadedLookup_](const WorkerTask &task) {
+        [path, lookup = uploadedLookup_, cache = cache_, known](const WorkerTask &task) {
             TileResult result;
             if (lookup) {
                 const CancelToken::Blocking call = task.token().blocking();
                 result.uploaded = lookup({path});
             }
-            result.tile = MakeThumbnailTile(path, result.uploaded.contains(path), task.token());
+            result.load = LoadTile(path, cache, known, task.token());
             return result;
         },
-        [this, run = run_, slot, name = fileNameOf(path)](quint64, const TileResult &result) {
-            if (run != run_)
-                return;
-            uploadedOnPage_.insert(result.uploaded);
-            placeTile(slot, name, result.tile);
-            tileDone(slot);
+        [this, run = run_, slot, path, picture = kept ? kept->picture : TilePicture{}](quint64, const TileResult &result) {
+            if (run == run_)
+                tileLoaded(path, slot, picture, result);
         });
+}
+
+void CThumbsView::tileLoaded(const QString &path, int slot, const TilePicture &kept, const TileResult &result)
+{
+    const TileLoad &load = result.load;
+    decodes_ += load.decodes;
+    if (load.failed || !load.forCache.isNull()) {
+        // Off the tile's path: the pool runs it once nothing more pressing waits.
+        cacheWrites_.start([cache = cache_, path, load](const WorkerTask &task) { StoreTileLoad(cache, path, load, task.token()); },
+                           [](quint64) {});
+    }
+    const TilePicture picture = load.unchanged ? kept : load.picture;
+    const bool uploaded = result.uploaded.contains(path);
+    if (load.stamp.size >= 0)
+        recent_.keep(path, {load.stamp, picture, uploaded});
+    else
+        recent_.forget(path);
+    uploadedOnPage_.insert(result.uploaded);
+    // A kept picture already shown in the right frame stays as it is.
+    const bool current = slot < slots_.size() && slots_[slot].kept && slots_[slot].uploaded == uploaded;
+    if (!(current && load.unchanged && itemInSlot(slot)))
+        placeTile(slot, fileNameOf(path), picture, uploaded);
+    tileDone(slot);
 }
 
 QListWidgetItem *CThumbsView::itemInSlot(int slot) const
@@ -167,13 +202,16 @@ QListWidgetItem *CThumbsView::itemInSlot(int slot) const
     return nullptr;
 }
 
-void CThumbsView::placeTile(int slot, const QString &name, const QImage &tile)
+void CThumbsView::placeTile(int slot, const QString &name, const TilePicture &picture, bool uploaded)
 {
+    const QIcon tile(QPixmap::fromImage(ComposeTile(picture, frames_[uploaded ? 1 : 0])));
+    if (slot < slots_.size())
+        slots_[slot].uploaded = uploaded;
     if (QListWidgetItem *shown = itemInSlot(slot)) {
-        shown->setIcon(QIcon(QPixmap::fromImage(tile)));
+        shown->setIcon(tile);
         return;
     }
-    auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(tile)), name);
+    auto *item = new QListWidgetItem(tile, name);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(Qt::AccessibleTextRole, name);
     item->setData(SlotRole, slot);
@@ -288,7 +326,9 @@ void CThumbsView::AddOrReplacePhoto(const QString &path)
     // Its old tile is stale: the empty frame stands until the new one is made.
     const int slot = int(position % PhotosPerPage);
     delete itemInSlot(slot);
-    placeTile(slot, fileNameOf(path), TileFrame(false));
+    if (slot < slots_.size())
+        slots_[slot].kept = false;
+    placeTile(slot, fileNameOf(path), {}, false);
     startTile(path, slot);
 }
 

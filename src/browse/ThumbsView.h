@@ -1,6 +1,9 @@
 #pragma once
 
 #include "browse/ThumbsMenu.h"
+#include "browse/RecentTiles.h"
+#include "photo/ThumbnailCache.h"
+#include "photo/ThumbnailTile.h"
 #include "platform/Worker.h"
 
 #include <QHash>
@@ -12,12 +15,17 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 // The photo list: the folder's photos as framed tiles, eight to a page. The folder is read
 // off the UI thread and only the newest folder asked for is shown. A page's tiles are made
-// by the thumbnail worker, one low-priority request per photo on every core; each tile takes
-// its place in page order as it arrives, and a photo whose file never opens (a FIFO, a
-// stalled network mount) gets an empty frame instead of holding up the page.
+// by the thumbnail worker, one low-priority request per photo on every core (on the pool it
+// shares with the image view, which goes first); each tile takes its place in page order as
+// it arrives, and a photo whose file never opens (a FIFO, a stalled network mount) gets an
+// empty frame instead of holding up the page. A tile's picture comes from the shared
+// thumbnail cache, else from the photo's embedded thumbnail, else from decoding; what was
+// decoded goes into the cache afterwards, at background priority. The pictures of the last
+// pages are kept: a page shown again appears at once and is only checked for changes.
 class CThumbsView : public QListWidget
 {
     Q_OBJECT
@@ -28,10 +36,18 @@ public:
     // on a worker thread, with its own copy of the lookup.
     using UploadedLookup = std::function<QMap<QString, QString>(const QStringList &paths)>;
 
+    // Ten pages' worth of pictures are kept.
+    static constexpr int KeptTiles = 10 * PhotosPerPage;
+
+    // On a pool of its own.
     explicit CThumbsView(QWidget *parent = nullptr);
+    // On the pool the image view shares.
+    explicit CThumbsView(WorkerPool &pictures, QWidget *parent = nullptr);
     ~CThumbsView() override;
 
     void SetUploadedLookup(UploadedLookup lookup) { uploadedLookup_ = std::move(lookup); }
+    // The user's shared cache unless told otherwise; a default-made cache means none.
+    void SetThumbnailCache(const ThumbnailCache &cache) { cache_ = cache; }
 
     void ListFolder(const QString &folder);
     void ShowFolder(const QString &folder) { ListFolder(folder); }
@@ -47,6 +63,9 @@ public:
     int shownIndex() const { return shownIndex_; }
     bool userClicked() const { return userClicked_; }
     const QMap<QString, QString> &uploadedOnPage() const { return uploadedOnPage_; }
+    // Photos decoded so far and cache writes not yet done, for tests and benchmarks.
+    int decodeCount() const { return decodes_; }
+    int pendingCacheWrites() const { return cacheWrites_.pendingCount(); }
 
     // The page's tiles are being made; a photo whose read is stuck no longer counts.
     bool IsWorkerRunning() const { return workerRunning_; }
@@ -107,21 +126,26 @@ protected:
     void commitData(QWidget *editor) override;
 
 private:
+    CThumbsView(WorkerPool *shared, QWidget *parent);
+
     struct TileResult
     {
-        QImage tile;
+        TileLoad load;
         QMap<QString, QString> uploaded;
     };
     struct Slot
     {
         QString name;
         bool done = false;
+        bool kept = false;     // shows a kept picture, placed before its request answered
+        bool uploaded = false; // the frame it shows
     };
 
     void folderScanned(const QString &folder, QStringList photos);
     void ClearList();
     quint64 startTile(const QString &path, int slot);
-    void placeTile(int slot, const QString &name, const QImage &tile);
+    void tileLoaded(const QString &path, int slot, const TilePicture &kept, const TileResult &result);
+    void placeTile(int slot, const QString &name, const TilePicture &picture, bool uploaded);
     QListWidgetItem *itemInSlot(int slot) const;
     void tileDone(int slot);
     void endRun();
@@ -143,9 +167,14 @@ private:
     QVector<Slot> slots_;           // the page's photos in the current run
     QHash<quint64, int> tileSlots_; // tile request number -> slot
     int tilesAwaited_ = 0;
+    int decodes_ = 0;
+    ThumbnailCache cache_ = ThumbnailCache::Standard();
+    RecentTiles recent_{KeptTiles};
+    const QImage frames_[2] = {TileFrame(false), TileFrame(true)};
 
+    std::unique_ptr<WorkerPool> ownPool_; // when no pool is shared
     WorkerPool folderPool_{WorkerPool::Options{"qlm-folder", WorkPriority::Normal, 1}};
-    WorkerPool tilePool_{WorkerPool::Options{"qlm-tiles", WorkPriority::Low}};
     Worker folders_{this, folderPool_};
-    Worker tiles_{this, tilePool_};
+    Worker tiles_;
+    Worker cacheWrites_;
 };
