@@ -281,6 +281,9 @@ void UploadDialog::Restore()
 {
     if (closed_ || hiddenMode())
         return;
+    // Cleared only now: changing the state of a hidden window makes some window managers
+    // map its frame again, empty.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
@@ -425,7 +428,6 @@ void UploadDialog::changeEvent(QEvent *event)
     // Minimized, the dialog goes away with the main window (into the tray), and comes back
     // with it.
     hide();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
     if (context_.minimizeMainWindow)
         context_.minimizeMainWindow();
 }
