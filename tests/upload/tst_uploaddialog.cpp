@@ -19,9 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 using C = UploadDialogModel::Control;
@@ -97,14 +95,6 @@ template <typename W> QStringList textsOf(const QWidget &parent, QString (W::*te
         texts << (w->*text)();
     return texts;
 }
-
-// Releases a reader blocked opening the FIFO: it then reads its end at once.
-void release(const QString &fifo)
-{
-    const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0)
-        ::close(fd);
-}
 } // namespace
 
 class TestUploadDialog : public QObject
@@ -116,6 +106,9 @@ private slots:
     {
         Fixture f;
         UploadDialog dialog(f.context(), {});
+        // Opened, as the user meets it. (A dialog made and never shown, followed by an import in
+        // the same process, trips LeakSanitizer over the main thread's dynamic TLS at exit.)
+        openAndImport(dialog);
         QCOMPARE(dialog.windowTitle(), QString("Upload Photos To Quillmere"));
         QVERIFY(dialog.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
         const QStringList groups = textsOf(dialog, &QGroupBox::title);
@@ -192,8 +185,8 @@ private slots:
 
         // The stuck photo gets the empty frame and holds up neither the photo after it nor the end.
         QTRY_COMPARE_WITH_TIMEOUT(dialog.model().state(), UploadDialogModel::State::Ready, 20000);
+        // The read stays stuck for good: the test process ends all the same.
         QCOMPARE(labels(dialog.photoList()), (QStringList{"a.jpg", "stuck.jpg", "b.jpg"}));
-        release(fifo);
 
         dialog.control(C::NewAlbum)->setFocus();
         QTest::keyClick(dialog.control(C::NewAlbum), Qt::Key_Return);
