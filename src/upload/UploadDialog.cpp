@@ -40,15 +40,28 @@ QProgressBar *progressBar(const QString &accessibleName)
     return bar;
 }
 
-// A caption and its value, one row of a grid.
-QLabel *addRow(QGridLayout *grid, const QString &caption)
+// A group of two captioned values, and under them a progress bar when it has a name.
+struct ValueGroup {
+    QGroupBox *box;
+    QLabel *first;
+    QLabel *second;
+    QProgressBar *bar = nullptr;
+};
+ValueGroup valueGroup(const QString &title, const QString &firstCaption, const QString &secondCaption,
+                      const QString &barName = {})
 {
-    const int row = grid->rowCount();
-    auto *value = new QLabel;
-    value->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
-    grid->addWidget(new QLabel(caption), row, 0);
-    grid->addWidget(value, row, 1);
-    return value;
+    ValueGroup group{new QGroupBox(title), new QLabel, new QLabel};
+    auto *grid = new QGridLayout(group.box);
+    grid->addWidget(new QLabel(firstCaption), 0, 0);
+    grid->addWidget(group.first, 0, 1);
+    grid->addWidget(new QLabel(secondCaption), 1, 0);
+    grid->addWidget(group.second, 1, 1);
+    grid->setColumnStretch(1, 1);
+    if (!barName.isEmpty()) {
+        group.bar = progressBar(barName);
+        grid->addWidget(group.bar, 2, 0, 1, 2);
+    }
+    return group;
 }
 
 QStringList chooseWithFileDialog(QWidget *parent, const QString &folder)
@@ -142,27 +155,20 @@ void UploadDialog::build()
     albumLayout->addWidget(albums_);
     albumLayout->addWidget(newAlbumGroup);
 
-    auto *infoGroup = new QGroupBox(QStringLiteral("Selected photos info"));
-    auto *info = new QGridLayout(infoGroup);
-    number_ = addRow(info, QStringLiteral("Number of photos:"));
-    size_ = addRow(info, QStringLiteral("Total size of photos:"));
-    info->setColumnStretch(1, 1);
-
-    auto *photoGroup = new QGroupBox(QStringLiteral("Current photo progress"));
-    auto *photo = new QGridLayout(photoGroup);
-    photoName_ = addRow(photo, QStringLiteral("Photo name:"));
-    photoStatus_ = addRow(photo, QStringLiteral("Status:"));
-    photoBar_ = progressBar(QStringLiteral("Current photo progress"));
-    photo->addWidget(photoBar_, photo->rowCount(), 0, 1, 2);
-    photo->setColumnStretch(1, 1);
-
-    auto *totalGroup = new QGroupBox(QStringLiteral("Total progress"));
-    auto *total = new QGridLayout(totalGroup);
-    uploadedCount_ = addRow(total, QStringLiteral("Uploaded photos:"));
-    totalStatus_ = addRow(total, QStringLiteral("Status:"));
-    totalBar_ = progressBar(QStringLiteral("Total progress"));
-    total->addWidget(totalBar_, total->rowCount(), 0, 1, 2);
-    total->setColumnStretch(1, 1);
+    const ValueGroup info = valueGroup(QStringLiteral("Selected photos info"), QStringLiteral("Number of photos:"),
+                                       QStringLiteral("Total size of photos:"));
+    number_ = info.first;
+    size_ = info.second;
+    const ValueGroup photo = valueGroup(QStringLiteral("Current photo progress"), QStringLiteral("Photo name:"),
+                                        QStringLiteral("Status:"), QStringLiteral("Current photo progress"));
+    photoName_ = photo.first;
+    photoStatus_ = photo.second;
+    photoBar_ = photo.bar;
+    const ValueGroup total = valueGroup(QStringLiteral("Total progress"), QStringLiteral("Uploaded photos:"),
+                                        QStringLiteral("Status:"), QStringLiteral("Total progress"));
+    uploadedCount_ = total.first;
+    totalStatus_ = total.second;
+    totalBar_ = total.bar;
 
     start_ = new QPushButton(QStringLiteral("Start Upload"));
     close_ = new QPushButton(QStringLiteral("Close"));
@@ -174,11 +180,11 @@ void UploadDialog::build()
 
     auto *left = new QVBoxLayout;
     left->addWidget(albumGroup);
-    left->addWidget(infoGroup);
+    left->addWidget(info.box);
     left->addStretch();
     auto *right = new QVBoxLayout;
-    right->addWidget(photoGroup);
-    right->addWidget(totalGroup);
+    right->addWidget(photo.box);
+    right->addWidget(total.box);
     right->addStretch();
     auto *middle = new QHBoxLayout;
     middle->addLayout(left, 1);
