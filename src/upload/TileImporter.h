@@ -34,7 +34,6 @@ public:
     // Starts an import of these photos, ending any import under way (nothing more comes of it).
     void Start(const QStringList &paths);
     void Stop();
-    bool isRunning() const { return running_; }
 
     // The tile of a photo that is not there.
     static QImage MissingTile();

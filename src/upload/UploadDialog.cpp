@@ -172,11 +172,11 @@ void UploadDialog::build()
 
     start_ = new QPushButton(QStringLiteral("Start Upload"));
     close_ = new QPushButton(QStringLiteral("Close"));
-    // Enter presses the button that has the focus, never a default one: it never closes.
-    for (QPushButton *b : {remove_, add_, addAlbum_, start_, close_}) {
-        b->setDefault(false);
+    // No button is the default one: Enter presses the button that has the focus, except
+    // Close, so that Enter never closes the dialog.
+    for (QPushButton *b : {remove_, add_, addAlbum_, start_})
         b->setAutoDefault(true);
-    }
+    close_->setAutoDefault(false);
 
     auto *left = new QVBoxLayout;
     left->addWidget(albumGroup);
