@@ -109,11 +109,11 @@ private:
     bool uploadCommandRunning_ = false;
 
     QPointer<UploadDialog> activeUploadDialog_; // the upload dialog while it is open
-    QString albumList_;                    // the account's albums, each followed by ";;;"
-    bool buyMode_ = false;                 // the upload command runs for a buy command
-    PathDates printOrderMap_;              // photo path to date text, the photos to buy
-    PathDates newFiles_;                   // candidates to upload, with their date texts
-    PathDates knownFiles_;                 // candidates uploaded and unchanged since
+    QString albumList_;                         // the account's albums, each followed by ";;;"
+    bool buyMode_ = false;                      // the upload command runs for a buy command
+    PathDates printOrderMap_;                   // photo path to date text, the photos to buy
+    PathDates newFiles_;                        // candidates to upload, with their date texts
+    PathDates knownFiles_;                      // candidates uploaded and unchanged since
 
     WorkerPool pool_{WorkerPool::Options{"qlm-commands", WorkPriority::Normal, 1}};
     Worker work_{this, pool_}; // last: it ends first
