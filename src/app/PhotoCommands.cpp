@@ -15,7 +15,10 @@
 #include "services/PhotoMailer.h"
 
 #include <QDir>
+#include <QApplication>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 #include <utility>
 
@@ -45,6 +48,17 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
 
     recent_ = context_.store->ReadRecentFolders();
     frame_.SetRecentFolders(recent_);
+
+    // The upload dialog goes away when it is minimized, and comes back with the main window.
+    frame_.installEventFilter(this);
+}
+
+bool PhotoCommands::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == &frame_ && event->type() == QEvent::WindowStateChange && !frame_.isMinimized()
+        && activeUploadDialog_)
+        activeUploadDialog_->Restore();
+    return QObject::eventFilter(watched, event);
 }
 
 void PhotoCommands::Run(FrameCommand id)
@@ -161,9 +175,103 @@ void PhotoCommands::UploadAllPhotos()
     UploadPhotos(frame_.GetPhotoList()->photos());
 }
 
-void PhotoCommands::UploadPhotos(const QStringList &)
+void PhotoCommands::UploadPhotos(const QStringList &sources)
 {
-    // The upload dialog is not built yet: the command does nothing.
+    if (sources.isEmpty() || uploadCommandRunning_)
+        return;
+    const QScopedValueRollback running(uploadCommandRunning_, true);
+    if (!ShowAccountSettings())
+        return;
+    const bool onlyNew = context_.flags->uploadOnlyNew;
+    const std::optional<Candidates> found = collectCandidates(sources, onlyNew, buyMode_);
+    if (!found)
+        return;
+    QStringList selection = sources;
+    if (onlyNew) {
+        newFiles_ = found->newFiles;
+        knownFiles_ = found->knownFiles;
+        selection = newFiles_.keys();
+    }
+    if (buyMode_)
+        printOrderMap_ = found->printOrder;
+    if (buyMode_ && selection.isEmpty()) {
+        PlacePrintOrder();
+        return;
+    }
+    const bool uploaded = RunUploadDialog(selection, false);
+    if (buyMode_ && uploaded)
+        PlacePrintOrder();
+}
+
+std::optional<PhotoCommands::Candidates> PhotoCommands::collectCandidates(const QStringList &sources, bool onlyNew,
+                                                                          bool forPrintOrder)
+{
+    if (!onlyNew && !forPrintOrder)
+        return Candidates{};
+    std::optional<Candidates> found;
+    QEventLoop loop;
+    const quint64 request = work_.start(
+        [record = UploadRecord(context_.settings->executablePath), sources, onlyNew,
+         forPrintOrder](const WorkerTask &task) {
+            Candidates c;
+            const CancelToken::Blocking call = task.token().blocking();
+            if (onlyNew)
+                record.CollectUploadCandidates(sources, false, c.newFiles, c.knownFiles);
+            if (forPrintOrder)
+                for (const QString &path : sources)
+                    if (const QString date = FileDateString(path); !date.isEmpty())
+                        c.printOrder.insert(path, date);
+            return c;
+        },
+        [&found, &loop](quint64, Candidates c) {
+            found = std::move(c);
+            loop.quit();
+        });
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    loop.exec();
+    QApplication::restoreOverrideCursor();
+    // The loop also ends when the program does: the answer must not come later.
+    if (!found)
+        work_.cancel(request);
+    return found;
+}
+
+bool PhotoCommands::RunUploadDialog(const QStringList &selection, bool automatic)
+{
+    UploadDialogContext c;
+    c.settings = context_.settings;
+    c.prompts = context_.prompts;
+    c.albumList = &albumList_;
+    c.autoUploadRunning = &context_.flags->autoUploadRunning;
+    c.automatic = automatic;
+    c.showAccountSettings = [this] { return ShowAccountSettings(); };
+    c.startUpload = [this](UploadDialog &dialog, UploadJob job) { StartUpload(dialog, std::move(job)); };
+    c.showMainWindow = [this] {
+        if (frame_.isMinimized())
+            frame_.BringToFront();
+    };
+    c.minimizeMainWindow = [this] { frame_.showMinimized(); };
+    c.parent = &frame_;
+    UploadDialog dialog(c, selection);
+    activeUploadDialog_ = &dialog;
+    dialog.Run();
+    activeUploadDialog_ = nullptr;
+    // Photos were recorded as uploaded: the list draws their marks anew.
+    CThumbsView *list = frame_.GetPhotoList();
+    if (dialog.model().recordChanged() && !list->isReadingFolder() && !list->currentFolder().isEmpty())
+        list->StartThumbnailWorker();
+    return dialog.uploadedSomething();
+}
+
+void PhotoCommands::StartUpload(UploadDialog &, UploadJob)
+{
+    // The upload worker is not built yet: the dialog stays at "Initializing upload process..."
+    // and nothing is sent.
+}
+
+void PhotoCommands::PlacePrintOrder()
+{
+    // Print ordering is not built yet: nothing is ordered.
 }
 
 void PhotoCommands::runBuy(const std::function<void()> &upload)

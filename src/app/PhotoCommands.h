@@ -2,16 +2,19 @@
 
 #include "app/FrameCommands.h"
 #include "browse/ThumbsMenu.h"
+#include "platform/Worker.h"
 #include "upload/AccountSettings.h"
+#include "upload/UploadDialog.h"
+#include "upload/UploadJob.h"
 #include "upload/UploadRecord.h"
 
-#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class CMainFrame;
 class PhotoListCommands;
@@ -54,10 +57,22 @@ public:
     // reported and false returned.
     bool OpenPath(const QString &path);
 
-    // The upload commands. Each entry point gathers its source paths and hands them on.
+    // The upload commands. Each entry point gathers its source paths and hands them on to
+    // UploadPhotos: the account dialog, the candidates (only the new photos when the user
+    // asked for that), then the upload dialog; in buy mode the print order too. Nothing
+    // happens without a source path, or while an upload command is already under way.
     void UploadThisPhoto();
     void UploadAllPhotos();
     virtual void UploadPhotos(const QStringList &sources);
+    // Runs the upload dialog on these photos until it closes, as `activeUploadDialog`;
+    // automatic: hidden, starting by itself. True when it uploaded something.
+    bool RunUploadDialog(const QStringList &selection, bool automatic);
+    // Start Upload passed its checks: the upload worker takes the job and reports to the
+    // dialog's model.
+    virtual void StartUpload(UploadDialog &dialog, UploadJob job);
+    // The print order of the photos in the print-order map, in buy mode: at once when none
+    // needed uploading, else after the dialog uploaded something.
+    virtual void PlacePrintOrder();
     // The buy commands: the matching upload command, run in buy mode.
     void BuyThisPhoto();
     void BuyAllPhotos();
@@ -77,19 +92,31 @@ public:
     virtual void OnLiveUpdate();
 
     // The fields the upload, buy and tray commands share.
-    QDialog *activeUploadDialog() const { return activeUploadDialog_; }
+    UploadDialog *activeUploadDialog() const { return activeUploadDialog_; }
     const QString &albumList() const { return albumList_; }
     bool buyMode() const { return buyMode_; }
     const PathDates &printOrderMap() const { return printOrderMap_; }
     const PathDates &newFiles() const { return newFiles_; }
     const PathDates &knownFiles() const { return knownFiles_; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    struct Candidates {
+        PathDates newFiles;
+        PathDates knownFiles;
+        PathDates printOrder;
+    };
+
     void runBuy(const std::function<void()> &upload);
     void reportFolderNotFound(const QString &path);
     void onWalkFinished(const QString &reached);
     void onFolderRead(const QString &folder);
     void showPendingPhoto(const QString &listedFolder);
+    // Looks the sources up on a worker, the wait cursor showing meanwhile; nothing when the
+    // program is ending.
+    std::optional<Candidates> collectCandidates(const QStringList &sources, bool onlyNew, bool forPrintOrder);
 
     CMainFrame &frame_;
     CommandContext context_;
@@ -98,11 +125,15 @@ private:
     QString pendingPhoto_; // shown once its folder has been listed
     PhotoListCommands *listCommands_;
     PhotoMailer *mailer_;
+    bool uploadCommandRunning_ = false;
 
-    QPointer<QDialog> activeUploadDialog_; // the upload dialog while it is open
-    QString albumList_;                    // the account's albums, each followed by ";;;"
-    bool buyMode_ = false;                 // the upload command runs for a buy command
-    PathDates printOrderMap_;              // photo path to date text, the photos to buy
-    PathDates newFiles_;                   // candidates to upload, with their date texts
-    PathDates knownFiles_;                 // candidates uploaded and unchanged since
+    QPointer<UploadDialog> activeUploadDialog_; // the upload dialog while it is open
+    QString albumList_;                         // the account's albums, each followed by ";;;"
+    bool buyMode_ = false;                      // the upload command runs for a buy command
+    PathDates printOrderMap_;                   // photo path to date text, the photos to buy
+    PathDates newFiles_;                        // candidates to upload, with their date texts
+    PathDates knownFiles_;                      // candidates uploaded and unchanged since
+
+    WorkerPool pool_{WorkerPool::Options{"qlm-commands", WorkPriority::Normal, 1}};
+    Worker work_{this, pool_}; // last: it ends first
 };

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace {
 const QString kErrorCaption = QStringLiteral("Quillmere Upload Error");
@@ -79,10 +78,6 @@ AccountSettingsDialog::AccountSettingsDialog(AccountContext &context)
 
     connect(next_, &QPushButton::clicked, this, &AccountSettingsDialog::next);
     connect(cancel_, &QPushButton::clicked, this, &AccountSettingsDialog::reject);
-    connect(&watcher_, &QFutureWatcherBase::finished, this, [this] {
-        const auto [result, albums] = watcher_.result();
-        verifiedAs(result, albums);
-    });
 }
 
 QString AccountSettingsDialog::email() const { return email_->text(); }
@@ -112,11 +107,21 @@ void AccountSettingsDialog::next()
     }
     // The service is asked on a worker; the dialog waits, but keeps drawing itself.
     setBusy(true);
-    watcher_.setFuture(QtConcurrent::run([verify = context_.verify, email, password] {
-        QString albums;
-        const int result = verify(email, password, albums);
-        return std::make_pair(result, albums);
-    }));
+    checks_.start(
+        [verify = context_.verify, email, password](const WorkerTask &task) {
+            std::pair<int, QString> answer{1, QString()};
+            // A network wait: should the program end meanwhile, the check is left behind.
+            const CancelToken::Blocking call = task.token().blocking();
+            try {
+                answer.first = verify(email, password, answer.second);
+            } catch (...) {
+                // Whatever a verifier throws counts as a refusal: the dialog must hear an answer.
+                answer = {1, QString()};
+            }
+            return answer;
+        },
+        [this](quint64, const std::pair<int, QString> &answer) { verifiedAs(answer.first, answer.second); },
+        Worker::CancelOthers);
 }
 
 void AccountSettingsDialog::verifiedAs(int result, const QString &albums)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/Worker.h"
+
 #include <QDialog>
-#include <QFutureWatcher>
 #include <QString>
 
 #include <functional>
@@ -68,8 +69,9 @@ private:
     QCheckBox *onlyNew_;
     QPushButton *next_;
     QPushButton *cancel_;
-    QFutureWatcher<std::pair<int, QString>> watcher_;
     bool verifying_ = false;
+    WorkerPool pool_{WorkerPool::Options{"qlm-account", WorkPriority::Normal, 1}};
+    Worker checks_{this, pool_}; // last: it ends first
 };
 
 // Shows the dialog prefilled from the held account; on "Next >>" with a valid account it keeps

@@ -7,6 +7,8 @@
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 #include "upload/AccountSettings.h"
+#include "upload/UploadDialog.h"
+#include "upload/UploadRecord.h"
 
 #include "support/RecordingPrompts.h"
 #include "support/TestFiles.h"
@@ -56,7 +58,12 @@ struct Fixture {
     RecordingPrompts user;
     CMainFrame frame{user.prompts};
 
-    Fixture() { settings.executablePath = dir.filePath("data"); }
+    Fixture()
+    {
+        settings.executablePath = dir.filePath("data");
+        settings.userName = "ann@example.com";
+        settings.password = "pw";
+    }
 
     CommandContext context(AccountVerifier verify = {})
     {
@@ -86,6 +93,76 @@ void answerAccountDialog(bool uploadOnlyNew)
         dialog->next();
     });
     poll->start(10);
+}
+
+// The controller with the upload worker and the print order replaced by a log; the worker
+// may be told how to answer the dialog.
+class UploadingCommands : public PhotoCommands
+{
+public:
+    using PhotoCommands::PhotoCommands;
+
+    QList<UploadJob> jobs;
+    int printOrders = 0;
+    std::function<void(UploadDialogModel &)> worker;
+
+    void StartUpload(UploadDialog &dialog, UploadJob job) override
+    {
+        jobs << job;
+        if (worker)
+            worker(dialog.model());
+    }
+    void PlacePrintOrder() override { ++printOrders; }
+};
+
+// Once the upload dialog has made its tiles: what it shows, then `then` on it.
+struct Seen {
+    QString number;
+    QStringList selection;
+    bool visible = false;
+};
+void whenUploadDialogReady(PhotoCommands &commands, Seen &seen, std::function<void(UploadDialog &)> then)
+{
+    auto *poll = new QTimer(&commands); // a dialog that never comes leaves no poll behind
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &commands, &seen, then] {
+        UploadDialog *dialog = commands.activeUploadDialog();
+        if (!dialog || dialog->model().state() != UploadDialogModel::State::Ready)
+            return;
+        poll->deleteLater();
+        seen = {dialog->model().numberText(), dialog->model().selection(), dialog->isVisible()};
+        then(*dialog);
+    });
+    poll->start(10);
+}
+
+// A folder of photos shown in the frame's list, two of them recorded as uploaded.
+struct PhotoFolder {
+    QTemporaryDir dir;
+    QStringList paths;
+
+    PhotoFolder(Fixture &f, int count, int recorded)
+    {
+        for (int i = 0; i < count; ++i) {
+            paths << dir.filePath(QStringLiteral("IMG_%1.jpg").arg(i, 2, 10, QChar(u'0')));
+            writeFile(paths.last(), jpeg(QSize(40, 30), Qt::darkBlue));
+        }
+        QDir().mkpath(f.settings.executablePath);
+        UploadRecord record(f.settings.executablePath);
+        for (int i = 0; i < recorded; ++i)
+            QVERIFY(record.RecordUploadedFile(paths[i * 3]));
+        f.frame.show();
+        f.frame.GetPhotoList()->ListFolder(dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(f.frame.GetPhotoList()->photos().size(), count, 20000);
+        f.frame.UpdateCommandUi();
+    }
+};
+
+AccountVerifier albums(const QString &list)
+{
+    return [list](const QString &, const QString &, QString &albums) {
+        albums = list;
+        return 0;
+    };
 }
 
 } // namespace
@@ -246,6 +323,102 @@ private slots:
         QCOMPARE(commands.albumList(), QString("Trips;;;Garden;;;"));
         QVERIFY(!f.flags.uploadOnlyNew);
         QCOMPARE(f.settings.userName, QString("ann@example.com"));
+    }
+
+    void uploadAllOpensTheDialogOnTheCandidates_data()
+    {
+        QTest::addColumn<bool>("onlyNew");
+        QTest::addColumn<int>("offered");
+        QTest::newRow("only new photos") << true << 18;
+        QTest::newRow("every photo") << false << 20;
+    }
+    void uploadAllOpensTheDialogOnTheCandidates()
+    {
+        QFETCH(bool, onlyNew);
+        QFETCH(int, offered);
+        Fixture f;
+        PhotoFolder folder(f, 20, 2);
+        UploadingCommands commands(f.frame, f.context(albums("Trips;;;")));
+
+        Seen seen;
+        answerAccountDialog(onlyNew);
+        whenUploadDialogReady(commands, seen, [](UploadDialog &dialog) { dialog.closeOrStop(); });
+        f.frame.action(FrameCommand::UploadFolder)->trigger();
+
+        QVERIFY(seen.visible);
+        QCOMPARE(seen.number, QString::number(offered));
+        QStringList expected = folder.paths;
+        if (onlyNew) {
+            expected.removeOne(folder.paths[0]);
+            expected.removeOne(folder.paths[3]);
+            QCOMPARE(commands.newFiles().keys(), expected);
+            QCOMPARE(commands.knownFiles().keys(), (QStringList{folder.paths[0], folder.paths[3]}));
+        }
+        QCOMPARE(seen.selection, expected);
+        QVERIFY(!commands.activeUploadDialog());
+        QCOMPARE(commands.printOrders, 0);
+    }
+
+    void nothingNewStillShowsTheDialogButBuysAtOnce()
+    {
+        for (bool buy : {false, true}) {
+            Fixture f;
+            PhotoFolder folder(f, 2, 1);
+            UploadingCommands commands(f.frame, f.context(albums("")));
+            f.frame.GetImageView()->SetFile(folder.paths[0]);
+            Seen seen;
+            answerAccountDialog(true);
+            whenUploadDialogReady(commands, seen, [](UploadDialog &dialog) { dialog.reject(); });
+            buy ? commands.BuyThisPhoto() : commands.UploadThisPhoto();
+            QCOMPARE(seen.visible, !buy);
+            QCOMPARE(seen.number, buy ? QString() : QString("0"));
+            QCOMPARE(commands.printOrders, buy ? 1 : 0);
+            QCOMPARE(commands.printOrderMap().keys(), buy ? QStringList{folder.paths[0]} : QStringList{});
+            if (buy)
+                QCOMPARE(commands.printOrderMap().first(), FileDateString(folder.paths[0]));
+            QVERIFY(!commands.buyMode());
+        }
+    }
+
+    void cancelledAccountDialogOpensNothing()
+    {
+        Fixture f;
+        PhotoFolder folder(f, 3, 0);
+        UploadingCommands commands(f.frame, f.context(albums("")));
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        commands.UploadAllPhotos();
+        QVERIFY(!commands.activeUploadDialog());
+        QVERIFY(commands.newFiles().isEmpty());
+        commands.UploadPhotos({}); // no source: nothing at all, not even the account dialog
+    }
+
+    void startHandsTheJobOnAndAnUploadRedrawsTheList()
+    {
+        Fixture f;
+        PhotoFolder folder(f, 3, 0);
+        QTRY_VERIFY(!f.frame.GetPhotoList()->IsWorkerRunning());
+        UploadingCommands commands(f.frame, f.context(albums("Trips;;;Garden;;;")));
+        commands.worker = [](UploadDialogModel &model) {
+            model.UploadBegan();
+            model.PhotoUploaded(1);
+            model.UploadEnded(false);
+        };
+        QSignalSpy redrawn(f.frame.GetPhotoList(), &CThumbsView::workerFinished);
+        Seen seen;
+        answerAccountDialog(true);
+        whenUploadDialogReady(commands, seen, [](UploadDialog &dialog) { dialog.startUpload(); });
+        commands.BuyAllPhotos();
+
+        QCOMPARE(commands.jobs.size(), 1);
+        const UploadJob &job = commands.jobs[0];
+        QCOMPARE(job.email, QString("ann@example.com"));
+        QCOMPARE(job.password, QString("pw"));
+        QCOMPARE(job.album, QString("Trips"));
+        QCOMPARE(job.selection, folder.paths);
+        QVERIFY(!job.automatic);
+        QCOMPARE(commands.printOrders, 1);
+        QCOMPARE(commands.printOrderMap().size(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!redrawn.isEmpty(), 20000);
     }
 };
 

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <stdexcept>
+
 namespace {
 
 struct Fixture
@@ -119,6 +121,23 @@ private slots:
 
         QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
         QVERIFY(!ShowAccountSettings(f.context));
+    }
+
+    void aVerifierThatThrowsCountsAsARefusal()
+    {
+        Fixture f;
+        f.context.verify = [](const QString &, const QString &, QString &list) -> int {
+            list = "half;;;";
+            throw std::runtime_error("no answer");
+        };
+        AccountSettingsDialog dialog(f.context);
+        dialog.setEmail("ann@example.com");
+        dialog.setPassword("pw");
+        Next(dialog);
+        QCOMPARE(f.user.shown.size(), 1);
+        QCOMPARE(f.user.shown[0].text, QString("Invalid Email address or password!\nCannot continue upload process."));
+        QVERIFY(f.albumList.isEmpty());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
     void verifiesWithTheService()
