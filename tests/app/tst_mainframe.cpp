@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 #include "browse/ImageView.h"
 #include "browse/ThumbsView.h"
+#include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 
 #include "support/TestFiles.h"
@@ -65,6 +66,10 @@ private slots:
         CMainFrame frame(prompts);
         frame.show();
         frame.GetPhotoList()->ListFolder(dir.path());
+        // The folder is named at once; its pages only once its photos are counted.
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(0)->text(), QString("Page: "));
+        QCOMPARE(frame.statusPane(1)->text(), CompactPath("Folder: " + dir.path(), 37));
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetImageView()->hasPicture(), 20000);
         frame.UpdateCommandUi();
         QCOMPARE(frame.statusPane(0)->text(), QString("Page: 1 of 1"));
