@@ -67,8 +67,6 @@ public:
 
 signals:
     void folderSelected(const QString &path);
-    // A SelectPath walk ended on this folder (selected, or already selected).
-    void walkFinished(const QString &path);
 
 protected:
     void showEvent(QShowEvent *event) override;
