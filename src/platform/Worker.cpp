@@ -13,9 +13,6 @@
 namespace workerdetail {
 
 namespace {
-// Far more than any page or folder holds stuck at once; a bound so that a folder of a thousand
-// FIFOs cannot start a thousand threads.
-constexpr int kThreadCap = 64;
 // Below-normal priority: a nice value the user's other work outranks.
 constexpr int kLowNice = 10;
 } // namespace
@@ -92,7 +89,7 @@ void Staff(const std::shared_ptr<PoolState> &pool)
     const int stuckThreads = int(std::count_if(pool->running.begin(), pool->running.end(),
                                                [](const std::shared_ptr<TaskState> &t) { return stuck(*t); }));
     const int room = pool->options.maxThreads - (pool->threads - stuckThreads);
-    const int start = int(std::min<qsizetype>({waiting, qsizetype(room), qsizetype(kThreadCap - pool->threads)}));
+    const int start = int(std::min<qsizetype>({waiting, qsizetype(room), qsizetype(pool->options.threadCap - pool->threads)}));
     for (int i = 0; i < start; ++i) {
         ++pool->threads;
         std::thread(RunThread, pool).detach();
@@ -170,6 +167,22 @@ void Watch(std::shared_ptr<PoolState> pool)
                 found.push_back(t);
             }
         }
+        // Every thread the pool may have is stuck: what is queued waits for a call that may
+        // never return, which is no progress either.
+        const bool starved = pool->threads >= pool->options.threadCap
+                             && qsizetype(pool->running.size()) == pool->threads // none idle or starting
+                             && std::all_of(pool->running.begin(), pool->running.end(), [](const std::shared_ptr<TaskState> &t) {
+                                    return t->waitingOnOwner || (t->stalled && t->blockedSince != 0);
+                                });
+        if (starved) {
+            for (const Job &job : pool->queue) {
+                TaskState &t = *job.task;
+                if (!t.stalled && now - t.queuedSince >= pool->options.stallAfter.count()) {
+                    t.stalled = true;
+                    found.push_back(job.task);
+                }
+            }
+        }
         if (found.empty())
             continue;
         Staff(pool);
@@ -190,6 +203,7 @@ void Watch(std::shared_ptr<PoolState> pool)
 void Submit(const std::shared_ptr<PoolState> &pool, std::shared_ptr<TaskState> task, std::function<void()> run)
 {
     std::lock_guard lock(pool->mutex);
+    task->queuedSince = SteadyMs();
     pool->queue.push_back({std::move(task), std::move(run)});
     Staff(pool);
 }

@@ -76,6 +76,7 @@ struct TaskState
     std::atomic<bool> stalled{false};        // a blocking call outlasted the pool's stallAfter
     std::atomic<bool> waitingOnOwner{false}; // inside `WorkerTask::ask`
     std::atomic<qint64> blockedSince{0};     // steady clock ms + 1 while inside a blocking call
+    std::atomic<qint64> queuedSince{0};      // steady clock ms + 1 when it was queued
     std::mutex sleepMutex;
     std::condition_variable sleep; // woken by cancel
     std::shared_ptr<Tracker> tracker;
@@ -151,7 +152,10 @@ private:
 // Threads for workers' requests, started when needed and ended after a while idle. At most
 // `maxThreads` run at once, not counting threads stuck in a blocking call or waiting on an
 // answer: those are replaced, so a file that never opens holds up nothing else. Threads are
-// never joined; a stuck one ends when its call returns, or with the process.
+// never joined; a stuck one ends when its call returns, or with the process. No more than
+// `threadCap` threads live at once, stuck ones included; once that many are stuck, a request
+// queued behind them for longer than `stallAfter` counts as stuck too, so that its owner
+// writes it off instead of waiting for a thread that may never come.
 class WorkerPool
 {
 public:
@@ -162,6 +166,9 @@ public:
         int maxThreads = 0; // 0: one per core
         std::chrono::milliseconds stallAfter{1000};
         std::chrono::milliseconds idleExpiry{10000};
+        // Far more than a page or a folder holds stuck at once; a bound so that a folder of a
+        // thousand FIFOs cannot start a thousand threads.
+        int threadCap = 64;
     };
 
     WorkerPool() : WorkerPool(Options{}) {}
