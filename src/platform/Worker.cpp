@@ -169,11 +169,12 @@ void Watch(std::shared_ptr<PoolState> pool)
         }
         // Every thread the pool may have is stuck: what is queued waits for a call that may
         // never return, which is no progress either.
+        const auto stuckNow = [](const std::shared_ptr<TaskState> &t) {
+            return t->waitingOnOwner || (t->stalled && t->blockedSince != 0);
+        };
         const bool starved = pool->threads >= pool->options.threadCap
                              && qsizetype(pool->running.size()) == pool->threads // none idle or starting
-                             && std::all_of(pool->running.begin(), pool->running.end(), [](const std::shared_ptr<TaskState> &t) {
-                                    return t->waitingOnOwner || (t->stalled && t->blockedSince != 0);
-                                });
+                             && std::all_of(pool->running.begin(), pool->running.end(), stuckNow);
         if (starved) {
             for (const Job &job : pool->queue) {
                 TaskState &t = *job.task;

@@ -73,7 +73,7 @@ struct TaskState
     std::atomic<bool> cancelled{false};
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
-    std::atomic<bool> stalled{false};        // a blocking call outlasted the pool's stallAfter
+    std::atomic<bool> stalled{false};        // blocked, or queued behind only stuck threads, for stallAfter
     std::atomic<bool> waitingOnOwner{false}; // inside `WorkerTask::ask`
     std::atomic<qint64> blockedSince{0};     // steady clock ms + 1 while inside a blocking call
     std::atomic<qint64> queuedSince{0};      // steady clock ms + 1 when it was queued
