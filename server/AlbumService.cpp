@@ -414,7 +414,7 @@ HttpReply AlbumService::receiveBytes(const HttpRequest &request, AlbumStore::Upl
     const bool checked = check != nullptr;
     AlbumStore::Problem problem;
     if (upload.photo.isEmpty()) {
-        auto writer = store_.openPart(upload, &problem);
+        auto writer = store_.openPart(upload, &problem, checked);
         if (!writer)
             return Error(problem);
         qint64 cutAt = -1;
@@ -438,9 +438,9 @@ HttpReply AlbumService::receiveBytes(const HttpRequest &request, AlbumStore::Upl
         // arrived are kept, so the upload can go on from there.
         const auto giveBack = [&] {
             if (checked)
-                writer->truncate(start);
+                writer->discard();
             else
-                writer->flush();
+                writer->keep();
         };
         if (writeFailed || (whole && !writer->flush())) {
             problem = writer->problem();
@@ -456,11 +456,12 @@ HttpReply AlbumService::receiveBytes(const HttpRequest &request, AlbumStore::Upl
             return r;
         }
         if (checked && !check->matches()) {
-            writer->truncate(start);
+            writer->discard();
             HttpReply r = Error(460, QStringLiteral("The bytes arrived damaged (checksum mismatch); send them again."));
             r.headers.emplaceBack("Upload-Offset", QByteArray::number(start));
             return r;
         }
+        writer->keep(); // flushed above: only the mark of unchecked bytes goes
         writer.reset();
         if (!store_.received(upload, &problem)) {
             HttpReply r = Error(problem);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -37,11 +38,40 @@ AlbumStore::Problem Trouble(int status, const QString &reason)
     return {status, reason};
 }
 
+// A new name in a folder is on the disk only once the folder itself is.
+bool SyncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 } // namespace
 
 AlbumStore::AlbumStore(QString dataFolder) : data_(QDir(dataFolder).absolutePath())
 {
     QDir().mkpath(uploadsFolder());
+    dropUncheckedBytes();
+}
+
+// Bytes that were waiting for their checksum when the service stopped were never proved
+// right: the upload goes on from where it stood before them.
+void AlbumStore::dropUncheckedBytes()
+{
+    const QStringList marks = QDir(uploadsFolder()).entryList({QStringLiteral("*.unchecked")}, QDir::Files);
+    for (const QString &mark : marks) {
+        const QString id = mark.chopped(10);
+        QFile f(pendingPath(id));
+        bool ok = false;
+        const qint64 start = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong(&ok) : -1;
+        // No number: the mark was cut short, so no byte was written after it.
+        if (ok && ValidId(id) && QFileInfo(partPath(id)).size() > start && !QFile::resize(partPath(id), start))
+            continue; // tried again at the next start
+        f.remove();
+    }
 }
 
 QString AlbumStore::nameProblem(const QString &name)
@@ -57,7 +87,7 @@ QString AlbumStore::nameProblem(const QString &name)
     for (QChar c : name) {
         if (c == u'/' || c == u'\\')
             return QStringLiteral("A name may not contain \"/\" or \"\\\".");
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (c.category() == QChar::Other_Control) // C0, DEL and C1 (U+0085 ends a line too)
             return QStringLiteral("A name may not contain control characters.");
     }
     if (name.contains(QChar(0xFFFD)) || !name.isValidUtf16())
@@ -154,6 +184,11 @@ QString AlbumStore::partPath(const QString &id) const
     return uploadsFolder() + QLatin1Char('/') + id + QStringLiteral(".part");
 }
 
+QString AlbumStore::pendingPath(const QString &id) const
+{
+    return uploadsFolder() + QLatin1Char('/') + id + QStringLiteral(".unchecked");
+}
+
 // The one place that writes an upload's record. Names hold no line breaks (control
 // characters are refused), so one value per line is unambiguous.
 bool AlbumStore::writeInfo(const Upload &u) const
@@ -215,6 +250,9 @@ std::optional<AlbumStore::Upload> AlbumStore::upload(const QString &account, con
 {
     if (!ValidId(id))
         return std::nullopt;
+    // Filing renames the part file and then rewrites the record, under this lock: read
+    // without it, an upload being filed would look unknown for that moment.
+    std::lock_guard lock(mutex_);
     QFile f(infoPath(id));
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -271,7 +309,7 @@ void AlbumStore::unlock(const QString &id)
     locked_.remove(id);
 }
 
-std::unique_ptr<AlbumStore::PartWriter> AlbumStore::openPart(const Upload &u, Problem *problem)
+std::unique_ptr<AlbumStore::PartWriter> AlbumStore::openPart(const Upload &u, Problem *problem, bool checked)
 {
     auto part = std::make_unique<QFile>(partPath(u.id));
     if (!part->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
@@ -279,7 +317,19 @@ std::unique_ptr<AlbumStore::PartWriter> AlbumStore::openPart(const Upload &u, Pr
         return nullptr;
     }
     const qint64 offset = part->size();
-    return std::unique_ptr<PartWriter>(new PartWriter(*this, std::move(part), offset));
+    QString pending;
+    if (checked) {
+        // Written whole before any byte it covers.
+        QFile mark(pendingPath(u.id));
+        const QByteArray text = QByteArray::number(offset) + '\n';
+        if (!mark.open(QIODevice::WriteOnly | QIODevice::Truncate) || mark.write(text) != text.size() || !mark.flush()) {
+            mark.remove();
+            *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
+            return nullptr;
+        }
+        pending = mark.fileName();
+    }
+    return std::unique_ptr<PartWriter>(new PartWriter(*this, std::move(part), offset, pending));
 }
 
 qint64 AlbumStore::allowWrite(qint64 bytes)
@@ -294,15 +344,18 @@ qint64 AlbumStore::allowWrite(qint64 bytes)
     }
 }
 
-AlbumStore::PartWriter::PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset)
-    : store_(store), file_(std::move(file)), good_(offset)
+AlbumStore::PartWriter::PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset, QString pending)
+    : store_(store), file_(std::move(file)), start_(offset), good_(offset), pending_(std::move(pending))
 {
     buffer_.reserve(kWriteBuffer);
 }
 
 AlbumStore::PartWriter::~PartWriter()
 {
-    flush();
+    if (pending_.isEmpty())
+        flush();
+    else
+        discard();
 }
 
 bool AlbumStore::PartWriter::write(const char *data, qint64 size)
@@ -341,18 +394,30 @@ bool AlbumStore::PartWriter::fail(const QString &error)
     return false;
 }
 
-bool AlbumStore::PartWriter::truncate(qint64 offset)
+bool AlbumStore::PartWriter::keep()
+{
+    if (!flush())
+        return false;
+    if (!pending_.isEmpty())
+        QFile::remove(pending_);
+    pending_.clear();
+    return true;
+}
+
+bool AlbumStore::PartWriter::discard()
 {
     buffer_.clear();
-    if (!file_->resize(offset))
-        return false;
-    good_ = offset;
+    if (!file_->resize(start_))
+        return false; // the mark stays: the next start cuts the bytes off
+    good_ = start_;
+    if (!pending_.isEmpty())
+        QFile::remove(pending_);
+    pending_.clear();
     return true;
 }
 
 bool AlbumStore::received(Upload &u, Problem *problem)
 {
-    std::lock_guard lock(mutex_);
     if (!u.photo.isEmpty())
         return true;
     u.offset = QFileInfo(partPath(u.id)).size();
@@ -362,6 +427,15 @@ bool AlbumStore::received(Upload &u, Problem *problem)
         *problem = Trouble(500, QStringLiteral("More bytes arrived than the upload announced."));
         return false;
     }
+    // The reply says "filed" only for bytes that are on the disk. Syncing a big photo takes
+    // a while, and needs no lock: only the holder of the upload's lock writes its part file.
+    QFile part(partPath(u.id));
+    if (!part.open(QIODevice::ReadOnly) || ::fsync(part.handle()) != 0) {
+        *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
+        return false;
+    }
+    part.close();
+    std::lock_guard lock(mutex_);
     return file(u, problem);
 }
 
@@ -369,14 +443,6 @@ bool AlbumStore::received(Upload &u, Problem *problem)
 bool AlbumStore::file(Upload &u, Problem *problem)
 {
     const QString albumFolder = data_ + QLatin1Char('/') + u.account + QLatin1Char('/') + u.album;
-    {
-        QFile part(partPath(u.id));
-        // The reply says "filed" only for bytes that are on the disk.
-        if (!part.open(QIODevice::ReadOnly) || ::fsync(part.handle()) != 0) {
-            *problem = Trouble(500, QStringLiteral("The service cannot store the photo now."));
-            return false;
-        }
-    }
     if (!QDir().mkpath(albumFolder) || !QFileInfo(albumFolder).isDir()) {
         *problem = Trouble(500, QStringLiteral("The service cannot create the album."));
         return false;
@@ -391,6 +457,10 @@ bool AlbumStore::file(Upload &u, Problem *problem)
             continue;
         if (!QFile::rename(partPath(u.id), target))
             break;
+        if (!SyncFolder(albumFolder)) {
+            QFile::rename(target, partPath(u.id));
+            break;
+        }
         u.photo = u.album + QLatin1Char('/') + name;
         u.offset = u.length;
         if (!writeInfo(u)) {

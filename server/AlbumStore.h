@@ -45,30 +45,37 @@ public:
     };
 
     // Appends one upload's bytes to its part file. Every write is checked: a failed one cuts
-    // the file back to the last good offset, which `offset` then reports.
+    // the file back to the last good offset, which `offset` then reports. Bytes that still
+    // have to pass a checksum are marked as such on disk until `keep` or `discard`, so that
+    // a crash in between never leaves them counted (the next start cuts them off).
     class PartWriter
     {
     public:
-        ~PartWriter();
+        ~PartWriter(); // keeps unchecked bytes; discards bytes still waiting for their checksum
         bool write(const char *data, qint64 size);
         bool flush();
         qint64 offset() const { return good_ + buffer_.size(); }
         const Problem &problem() const { return problem_; }
-        // Cuts the part file back to `offset` (bytes already there that must not count).
-        bool truncate(qint64 offset);
+        // The bytes written are good: flushed, and no longer waiting for a checksum.
+        bool keep();
+        // Cuts the part file back to where this writer began.
+        bool discard();
 
     private:
         friend class AlbumStore;
-        PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset);
+        PartWriter(AlbumStore &store, std::unique_ptr<QFile> file, qint64 offset, QString pending);
         bool fail(const QString &error);
 
         AlbumStore &store_;
         std::unique_ptr<QFile> file_;
+        const qint64 start_;
         qint64 good_;
         QByteArray buffer_;
         Problem problem_;
+        QString pending_; // the mark of bytes waiting for their checksum; empty when none
     };
 
+    // Opening the store cuts off bytes that a crash left waiting for their checksum.
     explicit AlbumStore(QString dataFolder);
 
     // Accounts: e-mail address -> password. An e-mail address that could not be a folder name
@@ -101,15 +108,18 @@ public:
     // One writer per upload at a time: false while another holds it.
     bool lock(const QString &id);
     void unlock(const QString &id);
-    // Writes at the end of the upload's part file (the caller holds the upload's lock).
-    std::unique_ptr<PartWriter> openPart(const Upload &upload, Problem *problem);
+    // Writes at the end of the upload's part file (the caller holds the upload's lock);
+    // `checked`: the bytes count only once their checksum has been found right (`keep`).
+    std::unique_ptr<PartWriter> openPart(const Upload &upload, Problem *problem, bool checked = false);
 
     // Reads the offset from the part file and, when the photo is whole, files it into its
-    // album under a name no other photo there has. False, with the problem, when the bytes
-    // are whole but cannot be filed now; a later call tries again.
+    // album under a name no other photo there has (the caller holds the upload's lock). False,
+    // with the problem, when the bytes are whole but cannot be filed now; a later call tries
+    // again.
     bool received(Upload &upload, Problem *problem);
 
     QString partPath(const QString &id) const;
+    QString pendingPath(const QString &id) const;
 
     // For tests: every write of upload bytes fails, as on a full disk, once this many more
     // bytes have been written. Negative: never.
@@ -118,6 +128,7 @@ public:
 private:
     QString uploadsFolder() const;
     QString infoPath(const QString &id) const;
+    void dropUncheckedBytes();
     bool writeInfo(const Upload &upload) const;
     bool file(Upload &upload, Problem *problem);
     qint64 allowWrite(qint64 bytes);

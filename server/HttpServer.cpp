@@ -6,10 +6,11 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -17,6 +18,14 @@
 namespace {
 
 constexpr qint64 kDrainLimit = 64 * 1024;
+
+// Digits only, and few enough to be a number: cpp-httplib would read "12x" or "+12" as 12,
+// the service as something else, and the bytes between as a request of their own.
+bool PlainLength(const std::string &text)
+{
+    return !text.empty() && text.size() <= 18
+           && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 // A thread for each connection while there are fewer than the limit, so that idle
 // connections do not keep others waiting; beyond it, connections wait in line.
@@ -76,9 +85,43 @@ private:
     bool stopping_ = false;
 };
 
+// cpp-httplib 0.11 listens with a queue of 5 connections: in a burst (many uploads starting at
+// once, while new threads are being made) the kernel dropped the rest, and their clients tried
+// again only a second or more later.
+class Listener : public httplib::Server
+{
+public:
+    bool deepenQueue() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
+// An address as cpp-httplib writes it into a request (numeric, with an IPv6 zone), and its port.
+bool AddressOf(const sockaddr_storage &address, socklen_t size, std::string *text, int *port)
+{
+    char host[NI_MAXHOST] = {}, service[NI_MAXSERV] = {};
+    if (getnameinfo(reinterpret_cast<const sockaddr *>(&address), size, host, sizeof host, service, sizeof service,
+                    NI_NUMERICHOST | NI_NUMERICSERV)
+        != 0)
+        return false;
+    *text = host;
+    *port = atoi(service);
+    return true;
+}
+
 // cpp-httplib hands a handler no socket. To hang up on purpose (the fault switch, a body that
-// was not read) the connection is found by its two ends among this process's sockets.
-void CutConnection(const std::string &peerAddress, int peerPort, int localPort)
+// was not read) the connection is found by its two ends, and shut down; the thread serving it
+// closes it.
+void CutConnection(const httplib::Request &req)
+{
+    const int fd = ConnectionSocket(req.remote_addr, req.remote_port, req.local_addr, req.local_port);
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+} // namespace
+
+// A connection's two ends are the kernel's key for it: no two sockets share them, so the one
+// found is the very connection that asked, held open by the thread that is asking.
+int ConnectionSocket(const std::string &peerAddress, int peerPort, const std::string &localAddress, int localPort)
 {
     for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)) {
         const int fd = name.toInt();
@@ -87,36 +130,22 @@ void CutConnection(const std::string &peerAddress, int peerPort, int localPort)
             continue;
         sockaddr_storage peer{}, local{};
         socklen_t peerSize = sizeof peer, localSize = sizeof local;
-        if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0
-            || getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) != 0)
-            continue;
-        char text[INET6_ADDRSTRLEN] = {};
+        std::string peerText, localText;
         int port = 0, ownPort = 0;
-        if (peer.ss_family == AF_INET) {
-            const auto *in = reinterpret_cast<const sockaddr_in *>(&peer);
-            inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-            port = ntohs(in->sin_port);
-            ownPort = ntohs(reinterpret_cast<const sockaddr_in *>(&local)->sin_port);
-        } else if (peer.ss_family == AF_INET6) {
-            const auto *in = reinterpret_cast<const sockaddr_in6 *>(&peer);
-            inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
-            port = ntohs(in->sin6_port);
-            ownPort = ntohs(reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_port);
-        }
-        if (port == peerPort && ownPort == localPort && peerAddress == text) {
-            ::shutdown(fd, SHUT_RDWR);
-            return;
-        }
+        if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) == 0
+            && getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0
+            && AddressOf(peer, peerSize, &peerText, &port) && AddressOf(local, localSize, &localText, &ownPort)
+            && port == peerPort && ownPort == localPort && peerText == peerAddress && localText == localAddress)
+            return fd;
     }
+    return -1;
 }
-
-} // namespace
 
 struct AlbumHttpServer::Impl
 {
     AlbumService &service;
     Limits limits;
-    httplib::Server http;
+    Listener http;
     int port = 0;
 
     Impl(AlbumService &s, Limits l) : service(s), limits(l) {}
@@ -124,7 +153,7 @@ struct AlbumHttpServer::Impl
     void reply(const HttpReply &r, const httplib::Request &req, httplib::Response &res, bool bodyRead)
     {
         if (r.hangUp) {
-            CutConnection(req.remote_addr, req.remote_port, port);
+            CutConnection(req);
             return;
         }
         res.status = r.status;
@@ -181,6 +210,8 @@ struct AlbumHttpServer::Impl
         int status = 400;
         if (req.get_header_value_count("Content-Length") > 1)
             reason = QStringLiteral("The request has more than one Content-Length.");
+        else if (req.has_header("Content-Length") && !PlainLength(req.get_header_value("Content-Length")))
+            reason = QStringLiteral("The request's Content-Length is not a number.");
         else if (req.has_header("Transfer-Encoding"))
             status = 411, reason = QStringLiteral("Send the body with a Content-Length.");
         if (reason.isEmpty())
@@ -189,6 +220,7 @@ struct AlbumHttpServer::Impl
         r.status = status;
         r.body = reason.toUtf8();
         r.error = true;
+        r.headers.emplaceBack("Tus-Resumable", "1.0.0"); // it may have been an upload's request
         reply(r, req, res, false);
         return httplib::Server::HandlerResponse::Handled;
     }
@@ -219,7 +251,7 @@ AlbumHttpServer::AlbumHttpServer(AlbumService &service, Limits limits) : d(std::
     // A reply that asks for the connection to be closed is followed by the close itself.
     http.set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         if (res.get_header_value("Connection") == "close")
-            CutConnection(req.remote_addr, req.remote_port, d->port);
+            CutConnection(req);
     });
 }
 
@@ -232,7 +264,7 @@ bool AlbumHttpServer::bind(const QString &host, int port, QString *error)
 {
     const std::string address = host.toStdString();
     d->port = port == 0 ? d->http.bind_to_any_port(address) : (d->http.bind_to_port(address, port) ? port : -1);
-    if (d->port <= 0) {
+    if (d->port <= 0 || !d->http.deepenQueue()) {
         *error = QStringLiteral("the address is taken or not this computer's");
         return false;
     }

@@ -3,8 +3,13 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 
 class AlbumService;
+
+// The descriptor of this process's socket whose ends are these (addresses written numerically,
+// as in a cpp-httplib request); -1 when there is none.
+int ConnectionSocket(const std::string &peerAddress, int peerPort, const std::string &localAddress, int localPort);
 
 // The album service's HTTP/1.1 transport on cpp-httplib: request framing, keep-alive,
 // time-outs and a thread per connection (from a pool that grows as connections come). The

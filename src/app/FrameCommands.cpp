@@ -9,34 +9,34 @@ namespace {
 using C = FrameCommand;
 
 constexpr FrameCommandInfo kTable[] = {
-    {C::SaveAs, "&Save As", "&File", "Save changed file\nSave file", "Save"},
-    {C::Exit, "E&xit", "&File", "Quit the application; prompts to save documents\nExit", nullptr},
-    {C::Toolbar, "&Toolbar", "&View", "Show or hide the toolbar\nToggle ToolBar", nullptr},
-    {C::StatusBar, "&Status Bar", "&View", "Show or hide the status bar\nToggle StatusBar", nullptr},
-    {C::SlideShow, "S&lideShow", "&View", "View slide show\nView slide show", "Show"},
-    {C::UploadPhoto, "Upload this &photo", "&Upload", "Upload image to Quillmere\nUpload image", "Up"},
+    {C::SaveAs, "&Save As", "&File", "Save changed file\nSave file", "document-save-as", "document-save-as"},
+    {C::Exit, "E&xit", "&File", "Quit the application; prompts to save documents\nExit", nullptr, nullptr},
+    {C::Toolbar, "&Toolbar", "&View", "Show or hide the toolbar\nToggle ToolBar", nullptr, nullptr},
+    {C::StatusBar, "&Status Bar", "&View", "Show or hide the status bar\nToggle StatusBar", nullptr, nullptr},
+    {C::SlideShow, "S&lideShow", "&View", "View slide show\nView slide show", "media-playback-start", "media-playback-start"},
+    {C::UploadPhoto, "Upload this &photo", "&Upload", "Upload image to Quillmere\nUpload image", nullptr, "upload-photo"},
     {C::UploadFolder, "Upload all photos in this &folder", "&Upload",
-     "Upload folder to Quillmere\nUpload all photos in this folder", "Up all"},
-    {C::BuyPhoto, "Buy this &photo", "&Buy Prints", "Buy this photo\nBuy this photo", "Buy"},
+     "Upload folder to Quillmere\nUpload all photos in this folder", nullptr, "upload-folder"},
+    {C::BuyPhoto, "Buy this &photo", "&Buy Prints", "Buy this photo\nBuy this photo", nullptr, "buy-photo"},
     {C::BuyFolder, "Buy all photos in this &folder", "&Buy Prints",
-     "Buy all photos in this folder\nBuy all photos in this folder", "Buy all"},
-    {C::ZoomIn, "Zoom &In", "&Image/Zoom", "Zoom In\nZoom In", "+"},
-    {C::ZoomOut, "Zoom &Out", "&Image/Zoom", "Zoom Out\nZoom out", "\u2212"},
-    {C::Zoom25, "25%", "&Image/Zoom", "Scale image to 25%\nScale 25%", "25"},
-    {C::Zoom50, "50%", "&Image/Zoom", "Scale image to 50%\nScale 50%", "50"},
-    {C::Zoom100, "100%", "&Image/Zoom", "Scale image to 100%\nScale 100%", "100"},
-    {C::Zoom200, "200%", "&Image/Zoom", "Scale image to 200%\nScale 200%", "200"},
-    {C::ShrinkToFit, "&Shrink To Fit", "&Image/Zoom", "Shrink image to fit\nShrink to fit", "Fit"},
-    {C::RotateLeft, "&Left", "&Image/Rotate", "Rotate image counter-clockwize\nRotate left", "\u21ba"},
-    {C::RotateRight, "&Right", "&Image/Rotate", "Rotate image clockwise\nRotate right", "\u21bb"},
-    {C::NextPage, "&Next Page", "&Page", "Show next page\nNext page", ">"},
-    {C::PrevPage, "&Prev Page", "&Page", "Show previous page\nPrevious page", "<"},
-    {C::FirstPage, "&First Page", "&Page", "Show first page\nFirst page", "|<"},
-    {C::LastPage, "&Last page", "&Page", "Show last page\nLast page", ">|"},
-    {C::AdvancedSettings, "&Advanced Settings", "&Settings", "Show settings panel\nSettings", nullptr},
-    {C::LiveUpdate, "Live Update", "&Help", "Checks for new version and perform live update\nLive Update", nullptr},
-    {C::About, "About Quillmere", "&Help", "Display Quillmere information\nAbout", nullptr},
-    {C::WebSite, nullptr, nullptr, "Open Quillmere site\nQuillmere site", "Site"},
+     "Buy all photos in this folder\nBuy all photos in this folder", nullptr, "buy-folder"},
+    {C::ZoomIn, "Zoom &In", "&Image/Zoom", "Zoom In\nZoom In", "zoom-in", "zoom-in"},
+    {C::ZoomOut, "Zoom &Out", "&Image/Zoom", "Zoom Out\nZoom out", "zoom-out", "zoom-out"},
+    {C::Zoom25, "25%", "&Image/Zoom", "Scale image to 25%\nScale 25%", nullptr, "zoom-25"},
+    {C::Zoom50, "50%", "&Image/Zoom", "Scale image to 50%\nScale 50%", nullptr, "zoom-50"},
+    {C::Zoom100, "100%", "&Image/Zoom", "Scale image to 100%\nScale 100%", nullptr, "zoom-100"},
+    {C::Zoom200, "200%", "&Image/Zoom", "Scale image to 200%\nScale 200%", nullptr, "zoom-200"},
+    {C::ShrinkToFit, "&Shrink To Fit", "&Image/Zoom", "Shrink image to fit\nShrink to fit", "zoom-fit-best", "zoom-fit-best"},
+    {C::RotateLeft, "&Left", "&Image/Rotate", "Rotate image counter-clockwize\nRotate left", "object-rotate-left", "object-rotate-left"},
+    {C::RotateRight, "&Right", "&Image/Rotate", "Rotate image clockwise\nRotate right", "object-rotate-right", "object-rotate-right"},
+    {C::NextPage, "&Next Page", "&Page", "Show next page\nNext page", "go-next", "go-next"},
+    {C::PrevPage, "&Prev Page", "&Page", "Show previous page\nPrevious page", "go-previous", "go-previous"},
+    {C::FirstPage, "&First Page", "&Page", "Show first page\nFirst page", "go-first", "go-first"},
+    {C::LastPage, "&Last page", "&Page", "Show last page\nLast page", "go-last", "go-last"},
+    {C::AdvancedSettings, "&Advanced Settings", "&Settings", "Show settings panel\nSettings", nullptr, nullptr},
+    {C::LiveUpdate, "Live Update", "&Help", "Checks for new version and perform live update\nLive Update", nullptr, nullptr},
+    {C::About, "About Quillmere", "&Help", "Display Quillmere information\nAbout", "help-about", "help-about"},
+    {C::WebSite, nullptr, nullptr, "Open Quillmere site\nQuillmere site", nullptr, "web-site"},
 };
 static_assert(std::size(kTable) == kFrameCommandCount);
 
@@ -76,6 +76,12 @@ QString Prompt(FrameCommand id, bool tip)
     const QString whole = QString::fromUtf8(CommandInfo(id).prompt);
     const qsizetype nl = whole.indexOf(QLatin1Char('\n'));
     return tip ? whole.mid(nl + 1) : whole.left(nl);
+}
+
+// The part after the last "/": a photo directly in "/" is named too.
+QString FileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 QString SizeText(QSize s)
@@ -179,8 +185,8 @@ StatusTexts ComputeStatusTexts(const FrameSnapshot &s)
         t.currentSize = QStringLiteral("Current size:");
         return t;
     }
-    const qsizetype slash = s.imagePath.lastIndexOf(QLatin1Char('/'));
-    t.image = slash >= 0 ? QStringLiteral("Image: ") + s.imagePath.mid(slash + 1) : QStringLiteral("Image:");
+    t.image = s.imagePath.contains(QLatin1Char('/')) ? QStringLiteral("Image: ") + FileNameOf(s.imagePath)
+                                                      : QStringLiteral("Image:");
     t.originalSize = QStringLiteral("Original size: ") + SizeText(s.photoSize);
     t.zoom = QStringLiteral("Zoom: %1%").arg(s.currentZoom);
     // Truncation makes 50 % of 1000 pixels 499; the pane shows the even size a person expects,
@@ -195,6 +201,14 @@ StatusTexts ComputeStatusTexts(const FrameSnapshot &s)
     }
     t.currentSize = QStringLiteral("Current size: ") + SizeText(shown);
     return t;
+}
+
+QString WindowTitle(const FrameSnapshot &s)
+{
+    const QString program = QStringLiteral("Quillmere");
+    if (s.imagePath.isEmpty())
+        return program;
+    return FileNameOf(s.imagePath) + QStringLiteral(" - ") + program;
 }
 
 std::array<QString, 6> StatusPaneTemplates()

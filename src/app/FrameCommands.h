@@ -46,7 +46,8 @@ struct FrameCommandInfo
     const char *text;   // menu text with its mnemonic; null for the toolbar-only command
     const char *menu;   // "&Image/Zoom": top menu and submenu; null when not in a menu
     const char *prompt; // status-bar prompt, then "\n" and the tool tip
-    const char *toolbarLabel; // short text drawn on the toolbar button; null when not on it
+    const char *themeIcon; // freedesktop icon name of the desktop theme's picture; null when it has none
+    const char *picture;   // our picture, ":/icons/commands/<picture>.svg"; null for a command without one
 };
 
 // Every command, in menu order within each menu.
@@ -100,6 +101,10 @@ struct StatusTexts
     QString page, folder, image, originalSize, zoom, currentSize;
 };
 StatusTexts ComputeStatusTexts(const FrameSnapshot &s);
+
+// The window's title: the shown photo's file name and " - Quillmere", or "Quillmere" alone
+// while no photo is shown.
+QString WindowTitle(const FrameSnapshot &s);
 
 // The widest text of each information pane, the label padded with blanks; the panes are made
 // as wide as these.

@@ -44,3 +44,14 @@ bool RunSetup(SettingsStore &store, const SetupOptions &options, QString *error)
         store.WriteRecentFolders(InsertRecentFolder(store.ReadRecentFolders(), AbsoluteFolderPath(options.recentFolder)));
     return true;
 }
+
+bool CompleteInstalledSettings(SettingsStore &store)
+{
+    if (SettingsInstalled(store))
+        return true;
+    if (!store.HasSystemDefaults())
+        return false;
+    // The service and the installed version are left to the system-wide file, so that an
+    // upgrade's new version shows through.
+    return RunSetup(store, SetupOptions{}, nullptr) && SettingsInstalled(store);
+}

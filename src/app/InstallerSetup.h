@@ -24,3 +24,9 @@ bool SettingsInstalled(const SettingsStore &store);
 
 // Creates the data folder and writes the values. On failure returns false with a reason.
 bool RunSetup(SettingsStore &store, const SetupOptions &options, QString *error);
+
+// The first start of a program installed by its package, which wrote the installer's values
+// for every user into the system-wide file but cannot write a user's own ExecutablePath: when
+// the user's settings lack it and the system-wide file is there, it is written now, as
+// quillmere-setup writes it. True when the settings are there, as start-up needs them.
+bool CompleteInstalledSettings(SettingsStore &store);

@@ -7,6 +7,7 @@
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
 #include "platform/DialogColours.h"
+#include "platform/Icons.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -18,10 +19,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPainter>
 #include <QShortcut>
 #include <QStatusBar>
-#include <QStyle>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -33,28 +32,6 @@ void MakeGrey(QWidget *w)
 {
     ApplyListColours(w);
     w->setAutoFillBackground(true);
-}
-
-// A 40 x 28 button picture: the command's short label on a light face. The disabled look is
-// derived from it by the style.
-QIcon ToolbarIcon(const char *label)
-{
-    QPixmap pm(40, 28);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(90, 90, 90));
-    p.setBrush(QColor(236, 236, 236));
-    p.drawRoundedRect(QRectF(1.5, 1.5, 37, 25), 4, 4);
-    QFont f = QApplication::font();
-    const QString text = QString::fromUtf8(label);
-    f.setPixelSize(text.size() > 4 ? 9 : (text.size() > 2 ? 11 : 14));
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(QColor(30, 50, 110));
-    p.drawText(QRect(0, 0, 40, 28), Qt::AlignCenter, text);
-    p.end();
-    return QIcon(pm);
 }
 
 // An information pane asks for the width of its widest text, but gives way when the window
@@ -79,7 +56,6 @@ CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
     : QMainWindow(parent), prompts_(prompts), tree_(new CShellTree(prompts)), list_(new CThumbsView),
       view_(new CQuillmereNewClientView)
 {
-    setWindowTitle(QStringLiteral("Quillmere"));
     setObjectName(QStringLiteral("MainFrame"));
     resize(1280, 800);
 
@@ -146,8 +122,10 @@ void CMainFrame::buildActions()
         auto *a = new QAction(text, this);
         a->setStatusTip(CommandPrompt(info.id));
         a->setToolTip(CommandTip(info.id));
-        if (info.toolbarLabel)
-            a->setIcon(ToolbarIcon(info.toolbarLabel));
+        // The style derives the disabled look from the same picture.
+        if (info.picture)
+            a->setIcon(CommandIcon(info.themeIcon ? QString::fromLatin1(info.themeIcon) : QString(),
+                                   CommandIconResource(QString::fromLatin1(info.picture))));
         a->setIconVisibleInMenu(false);
         switch (info.id) {
         case FrameCommand::Zoom25:
@@ -316,6 +294,9 @@ void CMainFrame::UpdateCommandUi()
         if (a->isCheckable())
             a->setChecked(states[size_t(i)].checked);
     }
+    const QString title = WindowTitle(s);
+    if (windowTitle() != title)
+        setWindowTitle(title);
     const StatusTexts t = ComputeStatusTexts(s);
     const QString texts[] = {t.page, t.folder, t.image, t.originalSize, t.zoom, t.currentSize};
     for (size_t i = 0; i < panes_.size(); ++i) {
@@ -376,8 +357,8 @@ void CMainFrame::showAbout()
     box.setObjectName(QStringLiteral("AboutBox"));
     box.setWindowTitle(QStringLiteral("About Quillmere"));
     auto *icon = new QLabel;
-    icon->setPixmap(windowIcon().isNull() ? style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32)
-                                          : windowIcon().pixmap(32));
+    icon->setPixmap(ProgramIcon().pixmap(48));
+    icon->setAccessibleName(QStringLiteral("Quillmere icon"));
     auto *lines = new QVBoxLayout;
     lines->addWidget(new QLabel(QStringLiteral("Quillmere Version 3.25")));
     lines->addWidget(new QLabel(QStringLiteral("Browse your photos and upload them to your albums.")));

@@ -6,11 +6,15 @@
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent)
     : QObject(parent), frame_(frame), context_(std::move(context))
@@ -19,6 +23,8 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
     connect(&frame_, &CMainFrame::recentFolderChosen, this, &PhotoCommands::OpenRecentFolder);
     connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
+    connect(list, &CThumbsView::folderRead, this, &PhotoCommands::onFolderRead);
+    connect(frame_.GetFolderTree(), &CShellTree::walkFinished, this, &PhotoCommands::onWalkFinished);
     connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
         RenamePhoto(list->GetItemPath(index), newName);
     });
@@ -72,11 +78,70 @@ void PhotoCommands::OpenRecentFolder(int n)
             if (entry.absolutePath() != shown)
                 frame_.GetFolderTree()->SelectPath(entry.absolutePath());
         } else if (!context_.flags->quietRecentOpen) {
-            // The tree reports a folder that is not there.
-            frame_.GetFolderTree()->SelectPath(path);
+            reportFolderNotFound(path);
         }
     }
     context_.flags->quietRecentOpen = false;
+}
+
+void PhotoCommands::reportFolderNotFound(const QString &path)
+{
+    ReportFolderNotFound(*context_.prompts, path, &frame_);
+}
+
+bool PhotoCommands::OpenPath(const QString &path)
+{
+    const QFileInfo entry(path);
+    if (!entry.exists()) {
+        reportFolderNotFound(path);
+        return false;
+    }
+    const QString folder = QDir::cleanPath(entry.isDir() ? entry.absoluteFilePath() : entry.absolutePath());
+    pendingPhoto_ = !entry.isDir() && IsPhotoFile(path) ? QDir::cleanPath(entry.absoluteFilePath()) : QString();
+    // The folder listed or being listed is not asked for again: its reading is all there is
+    // to wait for.
+    CThumbsView *list = frame_.GetPhotoList();
+    if (QDir::cleanPath(list->currentFolder()) == folder) {
+        if (!list->photos().isEmpty())
+            showPendingPhoto(list->currentFolder());
+        return true;
+    }
+    walkTarget_ = folder;
+    CShellTree *tree = frame_.GetFolderTree();
+    tree->SelectPath(folder);
+    if (!tree->isWalking() && !walkTarget_.isEmpty()) // no place of the tree holds it
+        onWalkFinished(QString());
+    return true;
+}
+
+void PhotoCommands::onWalkFinished(const QString &reached)
+{
+    if (walkTarget_.isEmpty())
+        return;
+    const QString target = std::exchange(walkTarget_, QString());
+    // The tree stops short of a hidden folder, and of one made after it read the folder
+    // above: the folder asked for is listed all the same. A walk that ended elsewhere was
+    // asked for later, and stands.
+    const QString above = reached.endsWith(u'/') ? reached : reached + u'/';
+    if (reached != target && (reached.isEmpty() || target.startsWith(above)))
+        frame_.GetPhotoList()->ShowFolder(target);
+}
+
+void PhotoCommands::onFolderRead(const QString &folder)
+{
+    // While the tree still walks to the photo's folder, a folder read is one asked for before.
+    if (!frame_.GetFolderTree()->isWalking())
+        showPendingPhoto(folder);
+}
+
+void PhotoCommands::showPendingPhoto(const QString &listedFolder)
+{
+    if (pendingPhoto_.isEmpty())
+        return;
+    const QString photo = std::exchange(pendingPhoto_, QString());
+    const QFileInfo info(photo);
+    if (QDir::cleanPath(listedFolder) == info.path() && info.isFile())
+        frame_.GetImageView()->SetFile(photo);
 }
 
 void PhotoCommands::UploadThisPhoto()

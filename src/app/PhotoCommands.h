@@ -46,6 +46,10 @@ public:
     void AddRecentFolder(const QString &path);
     // Entry n (1 to 4) of the recent folders, as the store holds it now.
     void OpenRecentFolder(int n);
+    // A folder or photo named on the command line, by this start or a later one: the folder
+    // is listed, and the photo shown once it is. Where nothing is, "Folder not found" is
+    // reported and false returned.
+    bool OpenPath(const QString &path);
 
     // The upload commands. Each entry point gathers its source paths and hands them on.
     void UploadThisPhoto();
@@ -75,10 +79,16 @@ public:
 
 private:
     void runBuy(const std::function<void()> &upload);
+    void reportFolderNotFound(const QString &path);
+    void onWalkFinished(const QString &reached);
+    void onFolderRead(const QString &folder);
+    void showPendingPhoto(const QString &listedFolder);
 
     CMainFrame &frame_;
     CommandContext context_;
     QStringList recent_;
+    QString walkTarget_;   // the folder of OpenPath while the tree walks to it
+    QString pendingPhoto_; // shown once its folder has been listed
 
     QPointer<QDialog> activeUploadDialog_; // the upload dialog while it is open
     QString albumList_;                    // the account's albums, each followed by ";;;"

@@ -1,5 +1,7 @@
 #include "app/QuillmereNewClientApp.h"
 
+#include "app/CommandLine.h"
+#include "app/InstallerSetup.h"
 #include "app/MainFrame.h"
 #include "app/PhotoCommands.h"
 #include "app/StartFolder.h"
@@ -7,6 +9,7 @@
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
 #include "platform/DialogColours.h"
+#include "platform/Icons.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/Prompts.h"
 #include "platform/RemovableDrives.h"
@@ -14,7 +17,7 @@
 #include "platform/SingleInstance.h"
 #include "services/LiveUpdate.h"
 
-#include <QtConcurrent/QtConcurrentRun>
+#include <QApplication>
 
 CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *parent)
     : QObject(parent), services_(std::move(services))
@@ -27,8 +30,6 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
         services_.startDetached = StartDetached;
     if (!services_.checkForUpdate)
         services_.checkForUpdate = [] { return LiveUpdate().CheckForUpdate(); };
-    connect(&mediaScan_, &QFutureWatcher<RemovableMedia>::finished, this, &CQuillmereNewClientApp::mediaFound);
-    connect(&photoSearch_, &QFutureWatcher<QString>::finished, this, &CQuillmereNewClientApp::chooseFirstFolder);
 }
 
 CQuillmereNewClientApp::~CQuillmereNewClientApp()
@@ -38,11 +39,8 @@ CQuillmereNewClientApp::~CQuillmereNewClientApp()
 
 void CQuillmereNewClientApp::stopMediaSearch()
 {
-    mediaScan_.disconnect(this);
-    photoSearch_.disconnect(this);
-    stopSearch_ = true;
-    mediaScan_.waitForFinished();
-    photoSearch_.waitForFinished();
+    // A search stuck on a mount that no longer answers is abandoned, never waited for.
+    mediaSearch_.reset();
 }
 
 QString CQuillmereNewClientApp::TiVoLauncherPath(const QString &executablePath)
@@ -63,24 +61,35 @@ bool CQuillmereNewClientApp::failMissingSettings()
 
 bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 {
+    const StartOptions start = ParseStartArguments(arguments);
     instance_ = std::make_unique<SingleInstance>(services_.instanceKey);
-    if (!instance_->claim()) {
+    if (!instance_->claim(start.path)) {
         exitCode_ = 0;
         return false;
     }
-    connect(instance_.get(), &SingleInstance::activationRequested, this, [this] {
-        if (frame_)
-            frame_->BringToFront();
+    connect(instance_.get(), &SingleInstance::activationRequested, this, [this](const QString &path) {
+        if (!frame_)
+            return;
+        frame_->BringToFront();
+        // After the later copy has had its answer: a "Folder not found" box must not keep
+        // it waiting.
+        if (!path.isEmpty())
+            QMetaObject::invokeMethod(this, [this, path] {
+                if (commands_)
+                    pathOpened_ |= commands_->OpenPath(path);
+            }, Qt::QueuedConnection);
     });
+    QApplication::setWindowIcon(ProgramIcon());
 
+    // The package is the installer, but only the user's first start can write the user's own
+    // ExecutablePath.
     SettingsStore &store = *services_.store;
-    if (!store.CheckSettingsKey())
+    if (!CompleteInstalledSettings(store))
         return failMissingSettings();
     settings.executablePath = store.ReadString(SettingsStore::SettingsSection, QStringLiteral("ExecutablePath"));
     if (settings.executablePath.isEmpty())
         return failMissingSettings();
 
-    const bool startMinimized = StartsMinimized(arguments);
     store.LoadSettings(settings);
 
     if (settings.launchTiVo != 0)
@@ -99,40 +108,48 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
 
     ApplyDialogColours();
 
-    if (startMinimized)
+    if (start.runMinimized)
         frame_->showMinimized();
     else
         frame_->show();
-    frame_->setWindowTitle(QStringLiteral("Quillmere"));
+
+    // A path asked for replaces the first folder that start-up would choose; where nothing
+    // is, the choice goes on as without one.
+    if (!start.path.isEmpty())
+        pathOpened_ = commands_->OpenPath(start.path);
 
     // A slow card, or a mount that no longer answers, would hold the first paint of the
     // window for as long as it takes: the media are found and searched off the UI thread,
     // and the folder tree gains their places when they answer.
-    mediaScan_.setFuture(QtConcurrent::run([find = services_.removableDrives] {
-        RemovableMedia media;
-        media.drives = find();
-        media.places = DefaultFolderPlaces(media.drives);
-        return media;
-    }));
+    mediaSearch_ = std::make_unique<Worker>(this, mediaPool_);
+    mediaSearch_->start(
+        [find = services_.removableDrives](const WorkerTask &task) {
+            RemovableMedia media;
+            const auto blocking = task.token().blocking();
+            media.drives = find();
+            media.places = DefaultFolderPlaces(media.drives);
+            return media;
+        },
+        [this](quint64, const RemovableMedia &media) { mediaFound(media); });
     return true;
 }
 
-void CQuillmereNewClientApp::mediaFound()
+void CQuillmereNewClientApp::mediaFound(const RemovableMedia &media)
 {
-    const RemovableMedia media = mediaScan_.result();
     removableDrives_ = media.drives;
     frame_->GetFolderTree()->SetPlaces(media.places);
-    photoSearch_.setFuture(QtConcurrent::run([drives = media.drives, stop = &stopSearch_] {
-        return FindRemovablePhotoFolder(drives, stop);
-    }));
+    mediaSearch_->start(
+        [drives = media.drives](const WorkerTask &task) { return FindRemovablePhotoFolder(drives, task.token()); },
+        [this](quint64, const QString &folder) { chooseFirstFolder(folder); });
 }
 
-void CQuillmereNewClientApp::chooseFirstFolder()
+void CQuillmereNewClientApp::chooseFirstFolder(const QString &photoFolder)
 {
-    removablePhotoFolder = photoSearch_.result();
+    removablePhotoFolder = photoFolder;
 
-    // A folder asked for while the media were searched is newer than this choice: it stands.
-    if (frame_->GetFolderTree()->folderRequests() != 0) {
+    // The user may have opened a folder while the media were searched: that choice is newer
+    // and stands.
+    if (pathOpened_ || frame_->GetFolderTree()->folderRequests() != 0) {
         emit startFolderChosen();
         return;
     }

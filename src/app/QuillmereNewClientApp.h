@@ -3,13 +3,12 @@
 #include "app/RunFlags.h"
 #include "browse/ShellTree.h"
 #include "platform/Settings.h"
+#include "platform/Worker.h"
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -70,8 +69,8 @@ signals:
 
 private:
     bool failMissingSettings();
-    void mediaFound();
-    void chooseFirstFolder();
+    void mediaFound(const RemovableMedia &media);
+    void chooseFirstFolder(const QString &photoFolder);
     void stopMediaSearch();
 
     AppServices services_;
@@ -79,8 +78,10 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<PhotoCommands> commands_;
     QStringList removableDrives_;
-    QFutureWatcher<RemovableMedia> mediaScan_;
-    QFutureWatcher<QString> photoSearch_;
-    std::atomic<bool> stopSearch_{false};
+    // The cameras and card readers are found and searched on a worker of their own; it ends
+    // before the frame it reports to.
+    WorkerPool mediaPool_{WorkerPool::Options{"qlm-media", WorkPriority::Normal, 1}};
+    std::unique_ptr<Worker> mediaSearch_;
+    bool pathOpened_ = false; // a path asked for was opened: start-up chooses no folder
     int exitCode_ = 0;
 };

@@ -4,19 +4,29 @@
 
 #include <QFileInfo>
 
-void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder, const std::atomic<bool> *stop)
+void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder, const CancelToken &token)
 {
-    for (const QString &name : FolderEntryNames(folder)) {
-        if (stop && stop->load())
+    QStringList names;
+    {
+        const auto blocking = token.blocking();
+        names = FolderEntryNames(folder);
+    }
+    for (const QString &name : names) {
+        if (token.cancelled())
             return;
         const QString path = folder + u'/' + name;
-        const QFileInfo info(path);
+        QFileInfo info;
+        {
+            const auto blocking = token.blocking();
+            info = QFileInfo(path);
+            info.isDir();
+        }
         if (info.isDir()) {
             // A link to a folder may lead back up the tree; a camera's card has none.
             if (info.isSymLink())
                 continue;
             if (removablePhotoFolder.isEmpty())
-                FindFirstPhotoFolder(path, removablePhotoFolder, stop);
+                FindFirstPhotoFolder(path, removablePhotoFolder, token);
         } else if (IsPhotoFile(path)) {
             removablePhotoFolder = folder;
             return;
@@ -24,11 +34,11 @@ void FindFirstPhotoFolder(const QString &folder, QString &removablePhotoFolder, 
     }
 }
 
-QString FindRemovablePhotoFolder(const QStringList &drives, const std::atomic<bool> *stop)
+QString FindRemovablePhotoFolder(const QStringList &drives, const CancelToken &token)
 {
     QString removablePhotoFolder;
     for (const QString &drive : drives) {
-        FindFirstPhotoFolder(drive, removablePhotoFolder, stop);
+        FindFirstPhotoFolder(drive, removablePhotoFolder, token);
         if (!removablePhotoFolder.isEmpty())
             break;
     }
@@ -38,15 +48,4 @@ QString FindRemovablePhotoFolder(const QStringList &drives, const std::atomic<bo
 QString TreePathForRemovableFolder(const QString &folder, const QStringList &drives)
 {
     return drives.contains(folder) ? folder + u'/' : folder;
-}
-
-bool StartsMinimized(const QStringList &arguments)
-{
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &arg = arguments[i];
-        if (arg.startsWith(u'/') || arg.startsWith(u'-'))
-            continue;
-        return arg == u"RunMinimized";
-    }
-    return false;
 }

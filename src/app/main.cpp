@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/QuillmereNewClientApp.h"
 #include "platform/SettingsStore.h"
 #include "platform/Prompts.h"
@@ -5,20 +6,29 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstring>
 
 int main(int argc, char *argv[])
 {
-    // The report needs no window, no settings and no running copy: answer before any of
-    // them is touched.
+    // The report and the help need no window, no settings and no running copy: answer
+    // before any of them is touched.
     if (argc >= 2 && std::strcmp(argv[1], "--photo-info") == 0)
         return RunPhotoInfoCommand(argc - 2, argv + 2, stdout, stderr);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (ParseStartArguments(arguments).help) {
+        std::fputs(StartHelpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationVersion(QStringLiteral("3.25"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    // Wayland finds the desktop entry, and with it the icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("Quillmere"));
 
     SettingsStore store;
     Prompts prompts;

@@ -56,6 +56,11 @@ QList<SubfolderEntry> ListSubfolders(const QString &folder, const CancelToken &t
     return entries;
 }
 
+void ReportFolderNotFound(Prompts &prompts, const QString &path, QWidget *owner)
+{
+    prompts.tell(path, QStringLiteral("Folder not found"), PromptIcon::Error, owner);
+}
+
 QList<FolderPlace> DefaultFolderPlaces(const QStringList &removableRoots)
 {
     QList<FolderPlace> places;
@@ -178,7 +183,7 @@ void CShellTree::filled(QTreeWidgetItem *item, const QList<SubfolderEntry> &entr
 bool CShellTree::SelectPath(const QString &path)
 {
     if (!QFileInfo(path).isDir()) {
-        prompts_.tell(path, QStringLiteral("Folder not found"), PromptIcon::Error, window());
+        ReportFolderNotFound(prompts_, path, window());
         return false;
     }
     if (!populated_)

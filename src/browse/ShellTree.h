@@ -30,6 +30,9 @@ struct SubfolderEntry
 // runs it on a worker.
 QList<SubfolderEntry> ListSubfolders(const QString &folder, const CancelToken &token = {});
 
+// The message for a folder asked for that is not there, with the path as its text.
+void ReportFolderNotFound(Prompts &prompts, const QString &path, QWidget *owner);
+
 // Home, Pictures and Desktop (those that exist and are not the home folder itself), the root
 // folder and each removable volume.
 QList<FolderPlace> DefaultFolderPlaces(const QStringList &removableRoots);

@@ -181,7 +181,8 @@ struct HttpClient::Transfer
     static size_t ReadBody(char *buffer, size_t size, size_t count, void *user)
     {
         auto *t = static_cast<Transfer *>(user);
-        const qsizetype available = t->pending.size() - t->pendingAt;
+        // Never more than the length announced: the rest would be read as another request.
+        const qsizetype available = qsizetype(std::min<qint64>(t->pending.size() - t->pendingAt, t->length - t->taken));
         if (available == 0)
             return t->taken == t->length ? 0 : CURL_READFUNC_PAUSE;
         const size_t n = std::min(size * count, size_t(available));
@@ -202,7 +203,7 @@ HttpClient::HttpClient(Options options) : options_(options)
 
 HttpClient::~HttpClient()
 {
-    drop();
+    abandon();
     curl_multi_cleanup(static_cast<CURLM *>(multi_));
 }
 
@@ -214,7 +215,7 @@ QString HttpClient::urlFor(const QString &host, int port, const QString &path)
 
 HttpReply HttpClient::send(const Request &request)
 {
-    drop();
+    abandon();
     Transfer t;
     CURLM *multi = static_cast<CURLM *>(multi_);
     if (!t.init(options_, request))
@@ -254,7 +255,7 @@ HttpReply HttpClient::post(const QString &url, const QByteArray &body, const QLi
 
 void HttpClient::open(const Request &request, qint64 bodyLength)
 {
-    drop();
+    abandon();
     stream_ = std::make_unique<Transfer>();
     Transfer &t = *stream_;
     t.length = bodyLength;
@@ -298,6 +299,14 @@ HttpReply HttpClient::finish()
         return r;
     }
     const std::unique_ptr<Transfer> t = std::move(stream_);
+    if (t->easy && !t->done && t->taken + (t->pending.size() - t->pendingAt) < t->length) {
+        // The body can never be whole: waiting for it would wait for ever.
+        curl_multi_remove_handle(static_cast<CURLM *>(multi_), t->easy);
+        HttpReply r;
+        r.failure = HttpReply::Failure::Broken;
+        r.error = QStringLiteral("The request body was not handed over whole.");
+        return r;
+    }
     if (t->easy && !t->done) {
         curl_easy_pause(t->easy, CURLPAUSE_CONT);
         t->drive(static_cast<CURLM *>(multi_), [] { return false; });
@@ -305,7 +314,7 @@ HttpReply HttpClient::finish()
     return t->complete(static_cast<CURLM *>(multi_));
 }
 
-void HttpClient::drop()
+void HttpClient::abandon()
 {
     if (stream_ && stream_->easy)
         curl_multi_remove_handle(static_cast<CURLM *>(multi_), stream_->easy);

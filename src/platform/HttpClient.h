@@ -78,13 +78,13 @@ public:
     // or the connection failed): `finish` then tells what happened.
     bool write(const char *data, qsizetype size);
     HttpReply finish();
+    // Gives up the open stream: the connection closes with the body unfinished.
+    void abandon();
     bool streaming() const;
 
     struct Transfer; // one exchange on the connection cache
 
 private:
-    void drop();
-
     Options options_;
     void *multi_ = nullptr; // CURLM*, kept for its connection cache
     std::unique_ptr<Transfer> stream_;

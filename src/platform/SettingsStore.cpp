@@ -6,6 +6,7 @@
 #include <QSettings>
 
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -50,11 +51,77 @@ QString SettingsStore::defaultFile()
         .fileName();
 }
 
-SettingsStore::SettingsStore(QString file) : file_(std::move(file)) {}
+QStringList SettingsStore::systemFiles()
+{
+    // The base-directory rules: relative folders are ignored, and an unset or empty variable
+    // means /etc/xdg.
+    QStringList folders;
+    for (const QString &folder : qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(folder))
+            folders << folder;
+    if (folders.isEmpty())
+        folders << QStringLiteral("/etc/xdg");
+    QStringList files;
+    for (const QString &folder : folders)
+        files << folder + QStringLiteral("/Tessaly/Quillmere.conf");
+    return files;
+}
+
+SettingsStore::SettingsStore(QString file)
+    : SettingsStore(file, file == defaultFile() ? systemFiles() : QStringList())
+{
+}
+
+SettingsStore::SettingsStore(QString file, QStringList systemFiles)
+    : file_(std::move(file)), systemFiles_(std::move(systemFiles))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+// Reads a value from the store's own file, else from the first system-wide file that has it.
+class SettingsStore::Reader
+{
+public:
+    Reader(const QString &file, const QStringList &systemFiles)
+    {
+        files_.push_back(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        for (const QString &system : systemFiles)
+            files_.push_back(std::make_unique<QSettings>(system, QSettings::IniFormat));
+    }
+
+    QVariant value(const QString &key) const
+    {
+        for (const auto &file : files_) {
+            QVariant v = file->value(key);
+            if (v.isValid())
+                return v;
+        }
+        return {};
+    }
+
+private:
+    std::vector<std::unique_ptr<QSettings>> files_;
+};
 
 std::unique_ptr<QSettings> SettingsStore::open() const
 {
     return std::make_unique<QSettings>(file_, QSettings::IniFormat);
+}
+
+std::unique_ptr<SettingsStore::Reader> SettingsStore::read() const
+{
+    return std::make_unique<Reader>(file_, systemFiles_);
+}
+
+bool SettingsStore::HasSystemDefaults() const
+{
+    for (const QString &file : systemFiles_) {
+        const QFileInfo info(file);
+        if (info.isFile() && info.isReadable())
+            return true;
+    }
+    return false;
 }
 
 void SettingsStore::makePrivate() const
@@ -94,12 +161,12 @@ bool SettingsStore::CheckSettingsKey() const
 
 QString SettingsStore::ReadString(const QString &section, const QString &name) const
 {
-    return textOf(open()->value(key(section, name)));
+    return textOf(read()->value(key(section, name)));
 }
 
 int SettingsStore::ReadInt(const QString &section, const QString &name, int defaultValue) const
 {
-    return intOf(open()->value(key(section, name)), defaultValue);
+    return intOf(read()->value(key(section, name)), defaultValue);
 }
 
 bool SettingsStore::WriteString(const QString &section, const QString &name, const QString &value)
@@ -121,7 +188,7 @@ bool SettingsStore::WriteInt(const QString &section, const QString &name, int va
 bool SettingsStore::LoadSettings(Settings &s) const
 {
     // One fresh open serves every value, read in the order the option table lists them.
-    auto st = open();
+    auto st = read();
     auto str = [&](const char *name) { return textOf(st->value(key(SettingsSection, QLatin1String(name)))); };
     auto num = [&](const char *name, int def) { return intOf(st->value(key(SettingsSection, QLatin1String(name))), def); };
     s.executablePath = str("ExecutablePath");
@@ -155,7 +222,7 @@ bool SettingsStore::SaveSettings(const Settings &s)
 
 QStringList SettingsStore::ReadRecentFolders() const
 {
-    auto st = open();
+    auto st = read();
     QStringList folders;
     for (int n = 1; n <= RecentFolderCount; ++n) {
         const QString folder = textOf(st->value(key(RecentSection, recentName(n))));

@@ -23,13 +23,25 @@ public:
 
     // The user's own store: Tessaly/Quillmere.conf in the user's configuration folder.
     static QString defaultFile();
+    // The installer's values for every user: Tessaly/Quillmere.conf in each folder of
+    // $XDG_CONFIG_DIRS (/etc/xdg when it is unset), the most important first.
+    static QStringList systemFiles();
 
+    // The store in `file`. The user's own store also reads the system-wide files, for the
+    // values it has none of its own.
     explicit SettingsStore(QString file = defaultFile());
+    // The store in `file`, reading `systemFiles` for the values it lacks. Writes go to `file`
+    // alone.
+    SettingsStore(QString file, QStringList systemFiles);
+    ~SettingsStore();
 
     QString fileName() const { return file_; }
 
-    // True when the section "Settings" exists and the store can be both read and written.
+    // True when the section "Settings" exists in the store's own file and that file can be
+    // both read and written. The system-wide files do not count.
     bool CheckSettingsKey() const;
+    // A system-wide file is there: the program was installed by its package.
+    bool HasSystemDefaults() const;
 
     // Every held value, ExecutablePath included (the album client finds its resume record
     // there).
@@ -52,9 +64,12 @@ public:
     bool WriteRecentFolders(const QStringList &folders);
 
 private:
+    class Reader;
     std::unique_ptr<QSettings> open() const;
+    std::unique_ptr<Reader> read() const;
     void makePrivate() const;
     bool finish(QSettings &settings) const;
 
     QString file_;
+    QStringList systemFiles_;
 };

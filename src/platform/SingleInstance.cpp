@@ -1,6 +1,7 @@
 #include "platform/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -10,7 +11,10 @@
 
 namespace {
 
+// A request is one line: "activate", or "open " and a path. The path's file-system bytes are
+// percent-encoded, so that a name holding a line break stays one line and any name survives.
 const QByteArray ActivateRequest = "activate\n";
+const QByteArray OpenRequest = "open ";
 const QByteArray ActivateAnswer = "ok\n";
 constexpr int ConnectTimeoutMs = 1000;
 constexpr int AnswerTimeoutMs = 3000;
@@ -41,7 +45,7 @@ SingleInstance::SingleInstance(QString key, QObject *parent) : QObject(parent), 
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(const QString &path)
 {
     // Two copies started at the same moment must not both find nobody and both listen:
     // the look and the listen happen under one lock.
@@ -50,7 +54,7 @@ bool SingleInstance::claim()
     lock.setStaleLockTime(10000);
     lock.tryLock(5000);
 
-    if (askRunningCopy(socket))
+    if (askRunningCopy(socket, path))
         return false;
 
     // Nobody answered: a socket file left by a copy that crashed is stale.
@@ -63,13 +67,14 @@ bool SingleInstance::claim()
     return true;
 }
 
-bool SingleInstance::askRunningCopy(const QString &socketPath)
+bool SingleInstance::askRunningCopy(const QString &socketPath, const QString &path)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(ConnectTimeoutMs))
         return false;
-    socket.write(ActivateRequest);
+    socket.write(path.isEmpty() ? ActivateRequest
+                                : OpenRequest + QFile::encodeName(path).toPercentEncoding() + '\n');
     socket.waitForBytesWritten(AnswerTimeoutMs);
     // Waiting for the answer keeps this copy alive until the first one has acted, so that a
     // script starting the program twice sees the window come forward before the second ends.
@@ -86,8 +91,11 @@ void SingleInstance::onNewConnection()
             if (!client->canReadLine())
                 return;
             const QByteArray line = client->readLine();
-            if (line == ActivateRequest) {
-                emit activationRequested();
+            QString path;
+            if (line.startsWith(OpenRequest) && line.endsWith('\n'))
+                path = QFile::decodeName(QByteArray::fromPercentEncoding(line.sliced(OpenRequest.size()).chopped(1)));
+            if (line == ActivateRequest || !path.isEmpty()) {
+                emit activationRequested(path);
                 client->write(ActivateAnswer);
                 client->flush();
             }

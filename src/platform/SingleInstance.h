@@ -22,15 +22,17 @@ public:
     ~SingleInstance() override;
 
     // True when this is the first copy: it now listens and will hear later copies.
-    // False when another copy answered; that copy has been asked to come forward.
-    bool claim();
+    // False when another copy answered; that copy has been asked to come forward, and to
+    // open `path` when one is given.
+    bool claim(const QString &path = {});
 
 signals:
-    // A later copy was started: the window should come forward.
-    void activationRequested();
+    // A later copy was started: the window should come forward, and open `path` unless it
+    // is empty.
+    void activationRequested(const QString &path);
 
 private:
-    bool askRunningCopy(const QString &socketPath);
+    bool askRunningCopy(const QString &socketPath, const QString &path);
     void onNewConnection();
 
     QString key_;

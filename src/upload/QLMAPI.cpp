@@ -151,6 +151,7 @@ struct CQLMAPI::Impl
 
     // The upload under way.
     QString email, password, path;
+    QByteArray fingerprint; // of the file when its upload began
     QString location;     // the upload's address, resolved against the service's
     QString resumeKey;
     QString filedAs;
@@ -359,6 +360,7 @@ void CQLMAPI::startUpload(const QString &email, const QString &password, const Q
     const QByteArray fingerprint = file.isFile() ? Fingerprint(file) : QByteArray();
     if (fingerprint.isEmpty())
         Fail(QStringLiteral("Cannot open file ") + path);
+    s.fingerprint = fingerprint;
     s.length = file.size();
     // The same content at the same place, to the same album of the same account and
     // service, continues where the service has it.
@@ -374,8 +376,10 @@ void CQLMAPI::startUpload(const QString &email, const QString &password, const Q
     if (!s.location.isEmpty()) {
         const HttpReply r = s.call("HEAD", s.location, {kTus});
         const qint64 offset = OffsetOf(r, "Upload-Offset");
-        if (r.status == 401 || r.status >= 500)
-            Refused(r); // the service has the upload but cannot go on with it now
+        // The service has the upload but cannot go on with it now; 423: another request (one
+        // this client gave up on) is still finishing it, and a new upload would file it twice.
+        if (r.status == 401 || r.status == 423 || r.status >= 500)
+            Refused(r);
         if (r.status == 200 && OffsetOf(r, "Upload-Length") == s.length && offset >= 0 && offset < s.length) {
             s.resumedAt = s.fed = offset;
         } else if (r.status == 200 && offset == s.length && r.hasHeader("Quillmere-Photo")) {
@@ -419,6 +423,13 @@ void CQLMAPI::uploadChunk(const char *data, int size)
         Fail(QStringLiteral("The photo is longer than when its upload began."));
     if (s.whole)
         return;
+    // The last byte files the photo. A file rewritten while it was read has been handed over
+    // partly old and partly new: that photo never goes whole.
+    if (blockStart < s.length && s.position == s.length && Fingerprint(QFileInfo(s.path)) != s.fingerprint) {
+        s.http.abandon();
+        s.forget();
+        Fail(QStringLiteral("The photo changed while it was being uploaded."));
+    }
     // What the service already has is not sent again.
     const qint64 skip = std::clamp<qint64>(s.resumedAt - blockStart, 0, size);
     s.feed(data + skip, size - skip);

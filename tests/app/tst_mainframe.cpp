@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 #include "browse/ImageView.h"
 #include "browse/ThumbsView.h"
+#include "platform/Icons.h"
 #include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 
@@ -8,6 +9,7 @@
 #include "support/TestPhotos.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QImageReader>
 #include <QLabel>
 #include <QMenuBar>
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <sys/stat.h>
 
@@ -49,6 +52,7 @@ private slots:
         QVERIFY(!frame.action(FrameCommand::SaveAs)->isEnabled());
         QCOMPARE(frame.action(FrameCommand::ZoomIn)->statusTip(), QString("Zoom In"));
         QCOMPARE(frame.toolbar()->actions().size(), int(ToolbarLayout().size()));
+        QCOMPARE(frame.windowTitle(), QString("Quillmere"));
 
         frame.show();
         QVERIFY(frame.action(FrameCommand::Toolbar)->isChecked());
@@ -56,6 +60,39 @@ private slots:
         frame.UpdateCommandUi();
         QVERIFY(!frame.toolbar()->isVisible());
         QVERIFY(!frame.action(FrameCommand::Toolbar)->isChecked());
+    }
+
+    void toolbarButtonsArePicturesNamedByTheirText()
+    {
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        int buttons = 0;
+        for (const ToolbarSlot &slot : ToolbarLayout()) {
+            if (slot.separator)
+                continue;
+            ++buttons;
+            QAction *action = frame.action(slot.command);
+            auto *button = qobject_cast<QToolButton *>(frame.toolbar()->widgetForAction(action));
+            QVERIFY(button);
+            const QString picture = CommandIconResource(QString::fromLatin1(CommandInfo(slot.command).picture));
+            QVERIFY2(QFile::exists(picture), qPrintable(picture));
+            QVERIFY(!button->icon().isNull());
+            QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+            QCOMPARE(button->toolTip(), CommandTip(slot.command));
+            // A picture alone says nothing to a screen reader: the button is read by its text.
+            QVERIFY(!button->text().isEmpty());
+            QAccessibleInterface *acc = QAccessible::queryAccessibleInterface(button);
+            QVERIFY(acc);
+            QCOMPARE(acc->text(QAccessible::Name), button->text());
+        }
+        QCOMPARE(buttons, 20);
+
+        // Nothing is shown yet, so Save As is disabled, and looks it.
+        const QIcon save = frame.action(FrameCommand::SaveAs)->icon();
+        QVERIFY(!frame.action(FrameCommand::SaveAs)->isEnabled());
+        QVERIFY(save.pixmap(QSize(40, 28), QIcon::Disabled).toImage()
+                != save.pixmap(QSize(40, 28), QIcon::Normal).toImage());
     }
 
     void statusPanesAreReadByTheirText()
@@ -115,6 +152,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!view->IsWorkerRunning(), 20000);
         frame.UpdateCommandUi();
         QCOMPARE(frame.statusPane(2)->text(), QString("Image: IMG_3.jpg"));
+        QCOMPARE(frame.windowTitle(), QString("IMG_3.jpg - Quillmere"));
         QCOMPARE(frame.statusPane(3)->text(), QString("Original size: 1200x800"));
         QVERIFY(frame.action(FrameCommand::ShrinkToFit)->isChecked());
         QVERIFY(frame.close());

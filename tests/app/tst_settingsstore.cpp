@@ -21,6 +21,30 @@ QByteArray readRaw(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QByteArray &value) : name_(name), saved_(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (saved_.isNull())
+            qunsetenv(name_);
+        else
+            qputenv(name_, saved_);
+    }
+
+private:
+    const char *name_;
+    QByteArray saved_;
+};
+
 constexpr auto OwnerReadWrite = QFile::ReadOwner | QFile::WriteOwner;
 constexpr auto GroupOrOther = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
 } // namespace
@@ -30,6 +54,7 @@ class TestSettingsStore : public QObject
     Q_OBJECT
     QTemporaryDir dir_;
     QString file() const { return dir_.filePath("Tessaly/Quillmere.conf"); }
+    QString systemFile(int n) const { return dir_.filePath(QString("xdg%1/Tessaly/Quillmere.conf").arg(n)); }
 
 private slots:
     void init()
@@ -213,6 +238,112 @@ private slots:
         // the same length would not be seen.
         writeFile(file(), QByteArray(readRaw(file())).replace("/b", "/edited"));
         QCOMPARE(store.ReadRecentFolder(2), QString("/edited"));
+    }
+
+    void systemWideValuesFillWhatTheUserLacks()
+    {
+        writeFile(file(), "[Settings]\nExecutablePath=/opt/q\nQLMHttpServer=127.0.0.1\nQLMUserName=\n");
+        writeFile(systemFile(1), "[Settings]\nQLMHttpServer=albums.quillmere.example\nQLMHttpPort=443\n"
+                                 "QLMUserName=admin@example.org\n");
+        writeFile(systemFile(2), "[Settings]\nQLMHttpPort=8443\nCurrentVersion=3.25\n");
+        const QByteArray system = readRaw(systemFile(1));
+        SettingsStore store(file(), {systemFile(1), systemFile(2)});
+        QVERIFY(store.HasSystemDefaults());
+        Settings s;
+        store.LoadSettings(s);
+        QCOMPARE(s.httpServer, QString("127.0.0.1")); // the user's own value wins
+        QCOMPARE(s.userName, QString());             // an empty value is the user's too
+        QCOMPARE(s.httpPort, 443);                   // the first system-wide file that has it
+        QCOMPARE(store.ReadString("Settings", "CurrentVersion"), QString("3.25"));
+
+        // Writes go to the user's file alone, and win from then on.
+        QVERIFY(store.WriteInt("Settings", "QLMHttpPort", 8080));
+        QCOMPARE(store.ReadInt("Settings", "QLMHttpPort", 80), 8080);
+        QCOMPARE(readRaw(systemFile(1)), system);
+        QVERIFY(!readRaw(file()).contains("CurrentVersion"));
+        QVERIFY(!readRaw(file()).contains("albums.quillmere.example"));
+
+        // The section check sees the user's file alone.
+        QFile::remove(file());
+        QVERIFY(!store.CheckSettingsKey());
+    }
+
+    void systemFilesFollowTheBaseDirectoryRules_data()
+    {
+        QTest::addColumn<QByteArray>("dirs");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("unset") << QByteArray() << QStringList{"/etc/xdg/Tessaly/Quillmere.conf"};
+        QTest::newRow("two, in order") << QByteArray("/opt/xdg:/etc/xdg")
+                                       << QStringList{"/opt/xdg/Tessaly/Quillmere.conf", "/etc/xdg/Tessaly/Quillmere.conf"};
+        QTest::newRow("relative ones ignored") << QByteArray("xdg::/b") << QStringList{"/b/Tessaly/Quillmere.conf"};
+    }
+    void systemFilesFollowTheBaseDirectoryRules()
+    {
+        QFETCH(QByteArray, dirs);
+        QFETCH(QStringList, files);
+        const ScopedEnv env("XDG_CONFIG_DIRS", dirs);
+        QCOMPARE(SettingsStore::systemFiles(), files);
+    }
+
+    void onlyTheUsersOwnStoreReadsTheSystemWideFile()
+    {
+        writeFile(systemFile(1), "[Settings]\nCurrentVersion=3.25\n");
+        const ScopedEnv env("XDG_CONFIG_DIRS", QFile::encodeName(dir_.filePath("xdg1")));
+        QVERIFY(SettingsStore().HasSystemDefaults());
+        QVERIFY(!SettingsStore(file()).HasSystemDefaults());
+        QCOMPARE(SettingsStore(file()).ReadString("Settings", "CurrentVersion"), QString());
+    }
+
+    void firstStartOfAnInstalledProgram_data()
+    {
+        QTest::addColumn<QByteArray>("user"); // null: no file
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<QString>("executablePath"); // "*": the default data folder
+        QTest::newRow("installed, never set up") << QByteArray() << true << true << "*";
+        QTest::newRow("settings without the path")
+            << QByteArray("[Settings]\nQLMUserName=ann@example.org\n") << true << true << "*";
+        QTest::newRow("empty path") << QByteArray("[Settings]\nExecutablePath=\n") << true << true << "*";
+        QTest::newRow("set up already") << QByteArray("[Settings]\nExecutablePath=/opt/q\n") << true << true << "/opt/q";
+        QTest::newRow("neither installed nor set up") << QByteArray() << false << false << "";
+    }
+    void firstStartOfAnInstalledProgram()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(bool, installed);
+        QFETCH(bool, ready);
+        QFETCH(QString, executablePath);
+        const ScopedEnv env("XDG_DATA_HOME", QFile::encodeName(dir_.filePath("data")));
+        if (!user.isNull())
+            writeFile(file(), user);
+        if (installed)
+            writeFile(systemFile(1), "[Settings]\nQLMHttpServer=albums.quillmere.example\nCurrentVersion=3.25\n");
+        SettingsStore store(file(), {systemFile(1)});
+        QCOMPARE(CompleteInstalledSettings(store), ready);
+        if (executablePath == "*")
+            executablePath = dir_.filePath("data/Quillmere");
+        QCOMPARE(store.ReadString("Settings", "ExecutablePath"), executablePath);
+        if (!ready) {
+            QCOMPARE(QFile::exists(file()), !user.isNull());
+            return;
+        }
+        QVERIFY(QFileInfo(executablePath).isDir() || executablePath == "/opt/q");
+        // The service and the version stay the system-wide file's, so that an upgrade shows.
+        QCOMPARE(store.ReadString("Settings", "CurrentVersion"), QString("3.25"));
+        QVERIFY(!readRaw(file()).contains("CurrentVersion"));
+        QVERIFY(!readRaw(file()).contains("QLMHttpServer"));
+        if (user.contains("ann@"))
+            QCOMPARE(store.ReadString("Settings", "QLMUserName"), QString("ann@example.org"));
+    }
+
+    void firstStartThatCannotWriteFails()
+    {
+        // A file where the settings folder should be: no write can succeed, not even root's.
+        const ScopedEnv env("XDG_DATA_HOME", QFile::encodeName(dir_.filePath("data")));
+        writeFile(systemFile(1), "[Settings]\nCurrentVersion=3.25\n");
+        writeFile(dir_.filePath("blocked"), "not a folder");
+        SettingsStore store(dir_.filePath("blocked/Quillmere.conf"), {systemFile(1)});
+        QVERIFY(!CompleteInstalledSettings(store));
     }
 
     void setupWritesWhatStartUpNeeds()

@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/StartFolder.h"
 #include "support/TestFiles.h"
 
@@ -29,20 +30,39 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("minimized");
-        QTest::newRow("none") << QStringList{"quillmere"} << false;
-        QTest::newRow("exact word") << QStringList{"quillmere", "RunMinimized"} << true;
-        QTest::newRow("after flags") << QStringList{"quillmere", "-x", "/y", "RunMinimized"} << true;
-        QTest::newRow("other case") << QStringList{"quillmere", "runminimized"} << false;
-        QTest::newRow("with slash") << QStringList{"quillmere", "/RunMinimized"} << false;
-        QTest::newRow("with dash") << QStringList{"quillmere", "-RunMinimized"} << false;
-        QTest::newRow("second plain argument") << QStringList{"quillmere", "photo.jpg", "RunMinimized"} << false;
-        QTest::newRow("program name itself") << QStringList{"RunMinimized"} << false;
+        QTest::addColumn<QString>("path"); // relative ones are made absolute
+        QTest::addColumn<bool>("help");
+        QTest::newRow("none") << QStringList{"quillmere"} << false << "" << false;
+        QTest::newRow("exact word") << QStringList{"quillmere", "RunMinimized"} << true << "" << false;
+        QTest::newRow("after flags") << QStringList{"quillmere", "-x", "--y", "RunMinimized"} << true << "" << false;
+        QTest::newRow("other case is a path") << QStringList{"quillmere", "runminimized"} << false << "runminimized" << false;
+        // An absolute path begins with "/": it is no flag, and it is not swallowed.
+        QTest::newRow("absolute path") << QStringList{"quillmere", "/photos/IMG_0042.JPG"} << false
+                                       << "/photos/IMG_0042.JPG" << false;
+        QTest::newRow("with slash") << QStringList{"quillmere", "/RunMinimized"} << false << "/RunMinimized" << false;
+        QTest::newRow("with dash") << QStringList{"quillmere", "-RunMinimized"} << false << "" << false;
+        QTest::newRow("word after a path") << QStringList{"quillmere", "photo.jpg", "RunMinimized"} << false
+                                           << "photo.jpg" << false;
+        QTest::newRow("path after the word") << QStringList{"quillmere", "RunMinimized", "/photos"} << true
+                                             << "/photos" << false;
+        QTest::newRow("only the first path") << QStringList{"quillmere", "/a", "/b"} << false << "/a" << false;
+        QTest::newRow("empty argument") << QStringList{"quillmere", "", "/a"} << false << "/a" << false;
+        QTest::newRow("flags end at --") << QStringList{"quillmere", "--", "-x.jpg"} << false << "-x.jpg" << false;
+        QTest::newRow("help") << QStringList{"quillmere", "/a", "--help"} << false << "/a" << true;
+        QTest::newRow("short help") << QStringList{"quillmere", "-h"} << false << "" << true;
+        QTest::newRow("no help after --") << QStringList{"quillmere", "--", "--help"} << false << "--help" << false;
+        QTest::newRow("program name itself") << QStringList{"RunMinimized"} << false << "" << false;
     }
     void commandLine()
     {
         QFETCH(QStringList, args);
         QFETCH(bool, minimized);
-        QCOMPARE(StartsMinimized(args), minimized);
+        QFETCH(QString, path);
+        QFETCH(bool, help);
+        const StartOptions options = ParseStartArguments(args);
+        QCOMPARE(options.runMinimized, minimized);
+        QCOMPARE(options.path, path.isEmpty() ? QString() : QDir::current().absoluteFilePath(path));
+        QCOMPARE(options.help, help);
     }
 
     void firstPhotoDecides_data()
@@ -99,8 +119,9 @@ private slots:
     {
         QTemporaryDir card;
         make(card.path(), {"DCIM/1.jpg"});
-        const std::atomic<bool> stop{true};
-        QCOMPARE(FindRemovablePhotoFolder({card.path()}, &stop), QString());
+        auto state = std::make_shared<workerdetail::TaskState>(1);
+        state->cancel();
+        QCOMPARE(FindRemovablePhotoFolder({card.path()}, CancelToken(state)), QString());
     }
 
     void linkedFoldersAreNotFollowed()

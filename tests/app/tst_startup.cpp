@@ -2,11 +2,13 @@
 #include "app/PhotoCommands.h"
 #include "app/QuillmereNewClientApp.h"
 #include "platform/SettingsStore.h"
+#include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "support/RecordingPrompts.h"
 
 #include "support/TestFiles.h"
+#include "support/TestPhotos.h"
 
 #include <QApplication>
 #include <QDir>
@@ -91,6 +93,35 @@ struct Start {
     CMainFrame *frame() const { return app->mainFrame(); }
 };
 
+// A later start of the program, against the running copy of `first`. It would be another
+// process; a thread stands in for it here so that the first copy's event loop can answer.
+std::pair<bool, int> startLater(Start &first, const QStringList &args)
+{
+    Start later;
+    later.key = first.key;
+    later.install();
+    auto run = QtConcurrent::run([&] {
+        CQuillmereNewClientApp app(later.services());
+        const bool running = app.InitInstance(args);
+        return std::make_pair(running, app.exitCode());
+    });
+    while (!run.isFinished())
+        QTest::qWait(10);
+    if (!later.user.shown.isEmpty())
+        return {true, -1}; // the later copy must say nothing
+    return run.result();
+}
+
+// A folder of ten photos, IMG_0042.JPG the last of them (on the second page), and a note.
+void writePhotoFolder(const QTemporaryDir &dir)
+{
+    for (int i = 1; i <= 9; ++i)
+        writeFile(dir.filePath(QString("IMG_000%1.JPG").arg(i)), jpeg(QSize(64, 48), Qt::darkBlue));
+    writeFile(dir.filePath("IMG_0042.JPG"), jpeg(QSize(64, 48), Qt::darkGreen));
+    writeFile(dir.filePath("notes.txt"));
+    QVERIFY(QDir(dir.path()).mkdir("sub"));
+}
+
 QStringList recentMenuTexts(CMainFrame *frame)
 {
     // The recent folders stand between the first two separators of the File menu.
@@ -150,23 +181,146 @@ private slots:
         QVERIFY(first.runToFirstFolder({"quillmere", "RunMinimized"}));
         QVERIFY(first.frame()->isMinimized());
 
-        // The second copy would be another process; a thread stands in for it here so that
-        // the first copy's event loop can answer.
-        Start second;
-        second.key = first.key;
-        second.install();
-        auto later = QtConcurrent::run([&] {
-            CQuillmereNewClientApp app(second.services());
-            const bool running = app.InitInstance({"quillmere"});
-            return std::make_pair(running, app.exitCode());
-        });
-        while (!later.isFinished())
-            QTest::qWait(10);
-        QCOMPARE(later.result(), std::make_pair(false, 0));
-        QVERIFY(second.user.shown.isEmpty());
+        QCOMPARE(startLater(first, {"quillmere"}), std::make_pair(false, 0));
         QTRY_VERIFY(first.frame()->isMaximized());
         QVERIFY(first.frame()->isVisible());
         QCOMPARE(first.frame()->windowTitle(), QString("Quillmere"));
+    }
+
+    void pathOnTheCommandLineIsOpened_data()
+    {
+        QTest::addColumn<QString>("argument"); // relative to the photo folder
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("folder") << "" << "IMG_0001.JPG";
+        QTest::newRow("photo on the second page") << "IMG_0042.JPG" << "IMG_0042.JPG";
+        QTest::newRow("photo by a winding path") << "sub/../IMG_0042.JPG" << "IMG_0042.JPG";
+        QTest::newRow("other file") << "notes.txt" << "IMG_0001.JPG";
+    }
+    void pathOnTheCommandLineIsOpened()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, shown);
+        QTemporaryDir photos, recent;
+        writePhotoFolder(photos);
+        writeFile(recent.filePath("old.jpg"));
+        Start s;
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+
+        // The folder asked for replaces the one start-up would choose.
+        QVERIFY(s.runToFirstFolder({"quillmere", photos.path() + "/" + argument}));
+        CQuillmereNewClientView *view = s.frame()->GetImageView();
+        QTRY_COMPARE(view->path(), photos.filePath(shown));
+        QTRY_COMPARE(s.frame()->windowTitle(), shown + " - Quillmere");
+        QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.path());
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), photos.path());
+        QTRY_COMPARE(s.store.ReadRecentFolders(), (QStringList{photos.path(), recent.path()}));
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void missingPathIsReportedAndTheStartGoesOn()
+    {
+        QTemporaryDir recent;
+        writeFile(recent.filePath("old.jpg"));
+        Start s;
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+        QVERIFY(s.runToFirstFolder({"quillmere", "/no/such/card/IMG_0042.JPG"}));
+        QCOMPARE(s.user.shown.size(), 1);
+        const Prompt &p = s.user.shown[0];
+        QCOMPARE(p.text, QString("/no/such/card/IMG_0042.JPG"));
+        QCOMPARE(p.caption, QString("Folder not found"));
+        QCOMPARE(p.icon, PromptIcon::Error);
+        QCOMPARE(p.owner.data(), s.frame());
+        // As without a path: the most recent folder, quietly.
+        QTRY_COMPARE(s.frame()->GetPhotoList()->currentFolder(), recent.path());
+        QCOMPARE(s.user.shown.size(), 1);
+    }
+
+    void photoOfTheFolderBeingReadIsShownOnceRead()
+    {
+        QTemporaryDir photos;
+        writePhotoFolder(photos);
+        Start s;
+        s.install();
+        QVERIFY(s.runToFirstFolder());
+        s.frame()->GetPhotoList()->ListFolder(photos.path());
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath("IMG_0042.JPG")));
+        QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath("IMG_0042.JPG"));
+    }
+
+    void foldersTheTreeDoesNotShowAreListedAllTheSame()
+    {
+        QTemporaryDir photos;
+        writePhotoFolder(photos);
+        Start s;
+        s.install();
+        QVERIFY(s.runToFirstFolder({"quillmere", photos.path()}));
+        CShellTree *tree = s.frame()->GetFolderTree();
+        QTRY_VERIFY(!tree->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).isEmpty());
+
+        // Made after the tree read the folder above it.
+        writeFile(photos.filePath("later/IMG_0007.JPG"), jpeg(QSize(64, 48), Qt::darkRed));
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath("later/IMG_0007.JPG")));
+        QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath("later/IMG_0007.JPG"));
+        QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.filePath("later"));
+
+        // Hidden: the tree never shows it.
+        writeFile(photos.filePath(".hidden/IMG_0008.JPG"), jpeg(QSize(64, 48), Qt::darkRed));
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath(".hidden")));
+        QTRY_COMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.filePath(".hidden"));
+        QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath(".hidden/IMG_0008.JPG"));
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void folderAskedForStandsWithoutPhotos()
+    {
+        QTemporaryDir empty, recent;
+        writeFile(recent.filePath("old.jpg"));
+        Start s;
+        QSemaphore slowCard;
+        s.mediaAnswer = &slowCard;
+        s.install("[Recent%20File%20List]\nFile1=" + recent.path().toUtf8() + "\n");
+        QVERIFY(s.run({"quillmere", empty.path()}));
+        QSignalSpy read(s.frame()->GetPhotoList(), &CThumbsView::folderRead);
+        QVERIFY(read.wait());
+        QCOMPARE(read[0][0].toString(), empty.path());
+
+        // The media answer after the folder turned out empty: start-up still chooses nothing.
+        QSignalSpy chosen(s.app.get(), &CQuillmereNewClientApp::startFolderChosen);
+        slowCard.release();
+        QVERIFY(chosen.wait());
+        QVERIFY(!s.frame()->GetFolderTree()->isWalking());
+        QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), empty.path());
+        QVERIFY(s.user.shown.isEmpty());
+    }
+
+    void laterStartHandsItsPathToTheRunningCopy()
+    {
+        Start first;
+        first.install();
+        QVERIFY(first.runToFirstFolder({"quillmere", "RunMinimized"}));
+        QCOMPARE(first.frame()->windowTitle(), QString("Quillmere"));
+        QTemporaryDir photos;
+        writePhotoFolder(photos);
+
+        QCOMPARE(startLater(first, {"quillmere", photos.filePath("IMG_0042.JPG")}), std::make_pair(false, 0));
+        QTRY_VERIFY(first.frame()->isMaximized());
+        QTRY_COMPARE(first.frame()->GetImageView()->path(), photos.filePath("IMG_0042.JPG"));
+        QTRY_COMPARE(first.frame()->windowTitle(), QString("IMG_0042.JPG - Quillmere"));
+        QCOMPARE(first.frame()->GetPhotoList()->currentFolder(), photos.path());
+
+        // A photo of the folder already listed is shown at once.
+        QCOMPARE(startLater(first, {"quillmere", photos.filePath("IMG_0003.JPG")}), std::make_pair(false, 0));
+        QTRY_COMPARE(first.frame()->GetImageView()->path(), photos.filePath("IMG_0003.JPG"));
+
+        // Where nothing is, the running copy says so; what it shows stays.
+        QVERIFY(first.user.shown.isEmpty());
+        QCOMPARE(startLater(first, {"quillmere", "/no/such/folder"}), std::make_pair(false, 0));
+        QTRY_COMPARE(first.user.shown.size(), 1);
+        QCOMPARE(first.user.shown[0].text, QString("/no/such/folder"));
+        QCOMPARE(first.user.shown[0].caption, QString("Folder not found"));
+        QCOMPARE(first.user.shown[0].owner.data(), first.frame());
+        QCOMPARE(first.frame()->GetPhotoList()->currentFolder(), photos.path());
+        QCOMPARE(first.frame()->GetImageView()->path(), photos.filePath("IMG_0003.JPG"));
     }
 
     void tivoLauncherStartsWhenAsked()
@@ -345,6 +499,26 @@ private slots:
         QVERIFY(s.run());
         QCOMPARE(s.app->ExitInstance(7), 7);
         s.app.reset();
+    }
+
+    // A mount that no longer answers holds the media scan for good: the program still ends
+    // when asked, leaving the scan behind.
+    void aMediaScanThatNeverAnswersDoesNotHoldTheEnd()
+    {
+        Start s;
+        s.install();
+        auto stuck = std::make_shared<QSemaphore>();
+        AppServices services = s.services();
+        services.removableDrives = [stuck] {
+            stuck->acquire();
+            return QStringList();
+        };
+        s.app = std::make_unique<CQuillmereNewClientApp>(services);
+        QVERIFY(s.app->InitInstance({"quillmere"}));
+        QTest::qWait(50);
+        QCOMPARE(s.app->ExitInstance(3), 3);
+        s.app.reset();
+        stuck->release();
     }
 };
 

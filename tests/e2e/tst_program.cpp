@@ -22,9 +22,31 @@ class TestProgram : public QObject
         // must not answer for the one under test.
         env.insert("XDG_RUNTIME_DIR", home_.filePath("run"));
         env.insert("TMPDIR", home_.filePath("tmp"));
+        // No system-wide defaults unless a test puts them there: the machine's own
+        // installation must not count.
+        env.insert("XDG_CONFIG_DIRS", home_.filePath("no-xdg"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("QUILLMERE_REMOVABLE_ROOTS", "");
         return env;
+    }
+
+    QByteArray settingsText(const QString &configHome = {}) const
+    {
+        QFile f((configHome.isEmpty() ? home_.filePath("config") : configHome) + "/Tessaly/Quillmere.conf");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // A folder with two photos; only their names count for the list.
+    QString photoFolder(const QString &name) const
+    {
+        const QString folder = home_.filePath(name);
+        for (const char *photo : {"IMG_0001.JPG", "IMG_0042.JPG"}) {
+            QFile f(folder + "/" + photo);
+            if (!QDir().mkpath(folder) || !f.open(QIODevice::WriteOnly))
+                return {};
+            f.write("\xff\xd8\xff\xd9");
+        }
+        return folder;
     }
 
     int runToEnd(const QString &program, const QStringList &args, QByteArray *err = nullptr,
@@ -78,6 +100,39 @@ private slots:
         QVERIFY(!QFile::exists(home_.filePath("config/Tessaly/Quillmere.conf")));
     }
 
+    void installedProgramStartsWithoutSetup()
+    {
+        // What the package installs for every user, and a user who never ran the setup.
+        QVERIFY(QDir().mkpath(home_.filePath("xdg/Tessaly")));
+        QVERIFY(QFile::copy(QUILLMERE_SYSTEM_DEFAULTS, home_.filePath("xdg/Tessaly/Quillmere.conf")));
+        QProcessEnvironment env = environment();
+        env.insert("XDG_CONFIG_DIRS", home_.filePath("xdg"));
+        env.insert("XDG_CONFIG_HOME", home_.filePath("installed-config"));
+        env.insert("XDG_DATA_HOME", home_.filePath("installed-data"));
+        env.insert("XDG_RUNTIME_DIR", home_.filePath("other-run"));
+        env.insert("QUILLMERE_PROMPTS", "stderr");
+        const QString folder = photoFolder("installed-photos");
+        QVERIFY(!folder.isEmpty());
+
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QUILLMERE_PROGRAM, {folder});
+        QVERIFY(program.waitForStarted());
+        // The folder asked for is listed, so it heads the recent folders.
+        const QString configHome = home_.filePath("installed-config");
+        QTRY_VERIFY_WITH_TIMEOUT(settingsText(configHome).contains("File1=" + folder.toUtf8()), 20000);
+        const QByteArray settings = settingsText(configHome);
+        QVERIFY(settings.contains("ExecutablePath=" + home_.filePath("installed-data/Quillmere").toUtf8()));
+        QVERIFY(QFileInfo(home_.filePath("installed-data/Quillmere")).isDir());
+        // The service and the version stay the package's, so that an upgrade's show through.
+        QVERIFY(!settings.contains("CurrentVersion"));
+        QVERIFY(!settings.contains("QLMHttpServer"));
+        QCOMPARE(program.state(), QProcess::Running);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QVERIFY2(!program.readAllStandardError().contains("PROMPT"), "no message at the first start");
+    }
+
     void missingSettingsAreReportedAndEndTheProgram()
     {
         QByteArray err;
@@ -117,10 +172,17 @@ private slots:
         }
         QFile::setPermissions(launcher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+        // A path where nothing is: reported, and the start goes on.
         QProcess first;
-        first.setProcessEnvironment(environment());
-        first.start(QUILLMERE_PROGRAM, {"RunMinimized"});
+        QProcessEnvironment firstEnv = environment();
+        firstEnv.insert("QUILLMERE_PROMPTS", "stderr");
+        first.setProcessEnvironment(firstEnv);
+        first.start(QUILLMERE_PROGRAM, {"RunMinimized", "/no/such/start"});
         QVERIFY(first.waitForStarted());
+        QByteArray firstErr;
+        QTRY_VERIFY_WITH_TIMEOUT((firstErr += first.readAllStandardError()).contains(
+                                     "PROMPT Folder not found: /no/such/start\n"),
+                                 20000);
         const QString socket = home_.filePath(QString("run/Quillmere-%1").arg(::getuid()));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 20000);
 
@@ -134,8 +196,17 @@ private slots:
         QByteArray err;
         QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {}, &err), 0);
         QVERIFY2(!err.contains("PROMPT"), err.constData());
+        // A path is handed to the running copy, which opens it, or says that nothing is there.
+        const QString folder = photoFolder("handed-over");
+        QVERIFY(!folder.isEmpty());
+        QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {folder + "/IMG_0042.JPG"}, &err), 0);
+        QVERIFY2(!err.contains("PROMPT"), err.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(settingsText().contains("File1=" + folder.toUtf8()), 20000);
         QCOMPARE(runToEnd(QUILLMERE_PROGRAM, {"/some/photo.jpg"}, &err), 0);
         QVERIFY2(!err.contains("PROMPT"), err.constData());
+        QTRY_VERIFY_WITH_TIMEOUT((firstErr += first.readAllStandardError()).contains(
+                                     "PROMPT Folder not found: /some/photo.jpg\n"),
+                                 20000);
         QCOMPARE(first.state(), QProcess::Running);
 
         // Another user, or another test home, shares the temporary folder but not the runtime

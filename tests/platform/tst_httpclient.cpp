@@ -148,6 +148,20 @@ private slots:
         QVERIFY(!taken);
         const HttpReply refused = client.finish();
         QCOMPARE(refused.status, 409);
+
+        // A body handed over short can never be whole: finishing fails at once, and bytes
+        // past the announced length are never sent as the start of another request.
+        request.url = server.url("/up");
+        client.open(request, 1000);
+        QVERIFY(client.write(bytes.constData(), 500));
+        const HttpReply cut = client.finish();
+        QCOMPARE(cut.failure, HttpReply::Failure::Broken);
+        QVERIFY(!client.streaming());
+        received.clear();
+        client.open(request, 1000);
+        QVERIFY(!client.write(bytes.constData(), 1500));
+        QCOMPARE(client.finish().status, 204);
+        QCOMPARE(QByteArray::fromStdString(received), bytes.left(1000));
     }
 
     void failures()

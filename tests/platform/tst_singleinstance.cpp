@@ -20,9 +20,9 @@ QString uniqueKey()
 
 // A later copy runs in a process of its own; here a thread stands for it, so that the
 // first copy's event loop can answer while the later one waits.
-bool claimElsewhere(const QString &key)
+bool claimElsewhere(const QString &key, const QString &path = {})
 {
-    auto later = QtConcurrent::run([key] { return SingleInstance(key).claim(); });
+    auto later = QtConcurrent::run([key, path] { return SingleInstance(key).claim(path); });
     while (!later.isFinished())
         QTest::qWait(10);
     return later.result();
@@ -44,6 +44,26 @@ private slots:
         QTRY_COMPARE(activated.size(), 1);
         QVERIFY(!claimElsewhere(key));
         QTRY_COMPARE(activated.size(), 2);
+    }
+
+    void laterCopyHandsItsPathOver_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("none") << QString();
+        QTest::newRow("plain") << QString("/home/ann/Photos/IMG_0042.JPG");
+        QTest::newRow("line break, blanks, percent") << QString("/tmp/a\nb/ c %41.jpg\n");
+        QTest::newRow("beyond Latin-1") << QString::fromUtf8("/home/ann/Фото/日本.jpg");
+    }
+    void laterCopyHandsItsPathOver()
+    {
+        QFETCH(QString, path);
+        const QString key = uniqueKey();
+        SingleInstance first(key);
+        QVERIFY(first.claim());
+        QSignalSpy activated(&first, &SingleInstance::activationRequested);
+        QVERIFY(!claimElsewhere(key, path));
+        QTRY_COMPARE(activated.size(), 1);
+        QCOMPARE(activated[0][0].toString(), path);
     }
 
     void socketLeftByACrashedCopyIsTakenOver()

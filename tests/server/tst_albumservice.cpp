@@ -1,15 +1,25 @@
 #include "AlbumService.h"
 #include "AlbumStore.h"
+#include "HttpServer.h"
 
 #include "support/AlbumServer.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +74,77 @@ Exchange Talk(int port, const QByteArray &bytes, int ms)
     }
     e.received += s.readAll();
     return e;
+}
+
+const QByteArray kTus = "Tus-Resumable: 1.0.0\r\nAuthorization: " + kAuth + "\r\n";
+
+// Creates an upload of album "A", file "x.jpg"; its address, or empty.
+QByteArray CreateUpload(int port, qint64 length)
+{
+    const QByteArray reply = Talk(port,
+                                  "POST /api/v1/uploads HTTP/1.1\r\nHost: a\r\n" + kTus + "Upload-Length: "
+                                      + QByteArray::number(length)
+                                      + "\r\nUpload-Metadata: album QQ==,filename eC5qcGc=\r\n"
+                                        "Content-Length: 0\r\nConnection: close\r\n\r\n",
+                                  5000)
+                                 .received;
+    const qsizetype at = reply.indexOf("Location: ");
+    return at < 0 ? QByteArray() : reply.mid(at + 10, reply.indexOf('\r', at) - at - 10);
+}
+
+QByteArray PatchHead(const QByteArray &location, qint64 offset)
+{
+    return "PATCH " + location + " HTTP/1.1\r\nHost: a\r\n" + kTus
+           + "Content-Type: application/offset+octet-stream\r\nUpload-Offset: " + QByteArray::number(offset) + "\r\n";
+}
+
+// A TCP socket bound to `address`:`port` (0: any port), sharing the address with others.
+int BoundSocket(const char *address, int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(quint16(port));
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int PortOf(int fd)
+{
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &size);
+    return ntohs(a.sin_port);
+}
+
+bool Stopped(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/") + QString::number(pid) + QStringLiteral("/stat"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray stat = f.readAll();
+    return stat.mid(stat.lastIndexOf(')') + 2, 1) == "T";
+}
+
+// How many connections wait for the service listening on 127.0.0.1:`port` to take them.
+qint64 AcceptQueue(int port)
+{
+    QFile f(QStringLiteral("/proc/net/tcp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 4 && fields[1] == local && fields[3] == "0A") // listening
+            return fields[4].split(':').last().toLongLong(nullptr, 16);
+    }
+    return -1;
 }
 
 qint64 ResidentKiB(qint64 pid)
@@ -185,6 +266,8 @@ private slots:
         QTest::newRow("bare line feeds") << QByteArray("GET /support HTTP/1.1\nHost: a\n\n") << QByteArray("400");
         QTest::newRow("body shorter than its length") << QByteArray("POST /orders_view.exe HTTP/1.1\r\nHost: a\r\nContent-Length: 100\r\n\r\nabc") << QByteArray();
         QTest::newRow("idle connection") << QByteArray() << QByteArray();
+        QTest::newRow("Content-Length with letters") << QByteArray("PATCH /api/v1/uploads/x HTTP/1.1\r\nHost: a\r\nContent-Length: 36x\r\n\r\nGET /support HTTP/1.1\r\nHost: a\r\n\r\n") << QByteArray("400");
+        QTest::newRow("Content-Length past any photo") << QByteArray("PATCH /api/v1/uploads/x HTTP/1.1\r\nHost: a\r\nContent-Length: 18446744073709551652\r\n\r\nGET /support HTTP/1.1\r\nHost: a\r\n\r\n") << QByteArray("4");
         QTest::newRow("refused body is not a request") << QByteArray("PATCH /api/v1/uploads/x HTTP/1.1\r\nHost: a\r\nContent-Length: 36\r\n\r\nGET /support HTTP/1.1\r\nHost: a\r\n\r\n") << QByteArray("401");
         QTest::newRow("refused long body is not a request") << "PATCH /api/v1/uploads/0 HTTP/1.1\r\nHost: a\r\n" + auth + "Content-Length: 100036\r\n\r\nGET /support HTTP/1.1\r\nHost: a\r\n\r\n" + QByteArray(100000, 'x') << QByteArray("412");
     }
@@ -221,6 +304,23 @@ private slots:
         QVERIFY2(e.received.startsWith("HTTP/1.1 200"), e.received.left(100).constData());
     }
 
+    // Connections that come faster than the service takes them wait in the kernel's queue:
+    // none is dropped, to be tried again seconds later.
+    void burstOfConnectionsWaits()
+    {
+        AlbumServer server;
+        QVERIFY(server.running());
+        QCOMPARE(::kill(pid_t(server.pid()), SIGSTOP), 0); // takes no connection at all
+        const auto resume = qScopeGuard([&] { ::kill(pid_t(server.pid()), SIGCONT); });
+        QTRY_VERIFY(Stopped(server.pid()));
+        std::vector<std::unique_ptr<QTcpSocket>> burst;
+        for (int i = 0; i < 64; ++i) {
+            burst.push_back(std::make_unique<QTcpSocket>());
+            burst.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(AcceptQueue(server.port()), qint64(burst.size()), 20000);
+    }
+
     // A client that sends request after request and never reads the answers: the service
     // stops when the connection stops taking replies, its memory stays bounded.
     void pipeliningClientThatNeverReads()
@@ -251,17 +351,9 @@ private slots:
     void twoPatchesAtOnce()
     {
         AlbumServer server({"--timeout", "10"});
-        const QByteArray tus = "Tus-Resumable: 1.0.0\r\nAuthorization: " + kAuth + "\r\n";
-        const Exchange created = Talk(server.port(),
-                                      "POST /api/v1/uploads HTTP/1.1\r\nHost: a\r\n" + tus
-                                          + "Upload-Length: 200000\r\nUpload-Metadata: album QQ==,filename eC5qcGc=\r\n"
-                                            "Content-Length: 0\r\nConnection: close\r\n\r\n",
-                                      5000);
-        const qsizetype at = created.received.indexOf("Location: ");
-        QVERIFY2(at > 0, created.received.constData());
-        const QByteArray location = created.received.mid(at + 10, created.received.indexOf('\r', at) - at - 10);
-        const QByteArray patch = "PATCH " + location + " HTTP/1.1\r\nHost: a\r\n" + tus
-                                 + "Content-Type: application/offset+octet-stream\r\nUpload-Offset: 0\r\n";
+        const QByteArray location = CreateUpload(server.port(), 200000);
+        QVERIFY(!location.isEmpty());
+        const QByteArray patch = PatchHead(location, 0);
         QByteArray bytes(200000, Qt::Uninitialized);
         for (qsizetype i = 0; i < bytes.size(); ++i)
             bytes[i] = char(i * 13);
@@ -285,6 +377,69 @@ private slots:
         QFile photo(server.albumFolder("A") + "/x.jpg");
         QVERIFY(photo.open(QIODevice::ReadOnly));
         QCOMPARE(photo.readAll(), bytes);
+    }
+
+    // Hanging up finds a connection by both of its ends. A service listening on every address
+    // can hold two connections from one address and port of a client, to two addresses of
+    // its own: the one that asks is cut, never the other.
+    void connectionIsFoundByBothEnds()
+    {
+        const int listenOne = BoundSocket("127.0.0.1", 0);
+        const int port = PortOf(listenOne);
+        const int listenTwo = BoundSocket("127.0.0.2", port);
+        const int clientOne = BoundSocket("127.0.0.1", 0);
+        const int clientTwo = BoundSocket("127.0.0.1", PortOf(clientOne));
+        const auto closeAll = qScopeGuard([&] {
+            for (int fd : {listenOne, listenTwo, clientOne, clientTwo})
+                if (fd >= 0)
+                    ::close(fd);
+        });
+        if (listenTwo < 0 || clientTwo < 0)
+            QSKIP("this computer does not route 127.0.0.2 to itself");
+        QCOMPARE(::listen(listenOne, 1), 0);
+        QCOMPARE(::listen(listenTwo, 1), 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(quint16(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        QCOMPARE(::connect(clientOne, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        ::inet_pton(AF_INET, "127.0.0.2", &to.sin_addr);
+        QCOMPARE(::connect(clientTwo, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        const int servedOne = ::accept4(listenOne, nullptr, nullptr, SOCK_CLOEXEC);
+        const int servedTwo = ::accept4(listenTwo, nullptr, nullptr, SOCK_CLOEXEC);
+        const auto closeServed = qScopeGuard([&] {
+            ::close(servedOne);
+            ::close(servedTwo);
+        });
+        const int clientPort = PortOf(clientOne);
+        QCOMPARE(ConnectionSocket("127.0.0.1", clientPort, "127.0.0.2", port), servedTwo);
+        QCOMPARE(ConnectionSocket("127.0.0.1", clientPort, "127.0.0.1", port), servedOne);
+        QCOMPARE(ConnectionSocket("127.0.0.3", clientPort, "127.0.0.1", port), -1);
+    }
+
+    // A crash in the middle of a checksummed PATCH: the bytes that had come were never
+    // checked, so after the restart they are no part of the upload.
+    void uncheckedBytesDoNotOutliveACrash()
+    {
+        AlbumServer server;
+        const QByteArray location = CreateUpload(server.port(), 2000000);
+        QVERIFY(!location.isEmpty());
+        const QByteArray digest = QCryptographicHash::hash(QByteArray(1000000, 'g'), QCryptographicHash::Sha1).toBase64();
+        QTcpSocket s;
+        s.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        QVERIFY(s.waitForConnected(5000));
+        s.write(PatchHead(location, 0) + "Upload-Checksum: sha1 " + digest + "\r\nContent-Length: 1000000\r\n\r\n"
+                + QByteArray(600000, 'B'));
+        QVERIFY(s.waitForBytesWritten(5000));
+        const QString part = server.dataFolder() + "/.uploads/" + QString::fromLatin1(location.split('/').last()) + ".part";
+        QTRY_VERIFY(QFileInfo(part).size() > 0);
+        server.crashAndRestart();
+        QVERIFY(server.running());
+        const QByteArray head = Talk(server.port(), "HEAD " + location + " HTTP/1.1\r\nHost: a\r\n" + kTus
+                                                       + "Connection: close\r\n\r\n",
+                                     5000)
+                                    .received;
+        QVERIFY2(head.startsWith("HTTP/1.1 200") && head.contains("\r\nUpload-Offset: 0\r\n"), head.constData());
     }
 };
 

@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 namespace {
 
 const QString kAnn = QStringLiteral("ann@example.com");
@@ -48,6 +52,7 @@ private slots:
         QTest::newRow("backslash") << "a\\b" << false;
         QTest::newRow("nul") << QString::fromLatin1("a\0b", 3) << false;
         QTest::newRow("line break") << "a\nb" << false;
+        QTest::newRow("next line") << QString::fromUtf8("a\xc2\x85" "b") << false;
         QTest::newRow("255 bytes") << QString(255, 'x') << true;
         QTest::newRow("256 bytes") << QString(256, 'x') << false;
     }
@@ -235,6 +240,44 @@ private slots:
         QVERIFY(again->whole());
         QVERIFY(store.received(*again, &problem));
         QCOMPARE(again->photo, QString("A/x.jpg"));
+    }
+
+    // An upload being filed is never unknown to a reader at the same time: a client that
+    // asks just then and hears "no such upload" would send the photo a second time.
+    void uploadIsKnownWhileItIsFiled()
+    {
+        QTemporaryDir dir;
+        AlbumStore store(dir.path());
+        store.addAccount(kAnn, "pw");
+        std::mutex mutex;
+        QString current;
+        std::atomic<bool> done = false;
+        int unknown = 0;
+        std::thread reader([&] {
+            while (!done) {
+                QString id;
+                {
+                    std::lock_guard lock(mutex);
+                    id = current;
+                }
+                if (!id.isEmpty() && !store.upload(kAnn, id))
+                    ++unknown;
+            }
+        });
+        bool filed = true;
+        for (int i = 0; i < 30 && filed; ++i) {
+            AlbumStore::Problem problem;
+            auto u = store.createUpload(kAnn, "A", "x.jpg", 3, &problem);
+            if (u) {
+                std::lock_guard lock(mutex);
+                current = u->id;
+            }
+            filed = u && Append(store, *u, "abc");
+        }
+        done = true;
+        reader.join();
+        QVERIFY(filed);
+        QCOMPARE(unknown, 0);
     }
 };
 

@@ -18,23 +18,17 @@ public:
     static inline const QString kEmail = QStringLiteral("ann@example.com");
     static inline const QString kPassword = QStringLiteral("s3cret: with blanks");
 
-    explicit AlbumServer(const QStringList &extraArgs = {})
+    explicit AlbumServer(const QStringList &extraArgs = {}) : args_(extraArgs) { start(); }
+
+    // Kills the service as a crash would (SIGKILL, nothing cleaned up) and starts it again on
+    // the same data folder; the port may change.
+    void crashAndRestart()
     {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(QUILLMERE_ALBUMD_BINARY),
-                       QStringList{"--data", dataFolder(), "--port", "0", "--port-file", portFile(), "--account",
-                                   kEmail + ":" + kPassword}
-                           + extraArgs);
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
-            QFile f(portFile());
-            if (f.open(QIODevice::ReadOnly)) {
-                port_ = f.readAll().trimmed().toInt();
-                if (port_ > 0)
-                    break;
-            }
-            QThread::msleep(20);
-        }
+        process_.kill();
+        process_.waitForFinished(5000);
+        QFile::remove(portFile());
+        port_ = 0;
+        start();
     }
 
     ~AlbumServer()
@@ -62,8 +56,28 @@ public:
     }
 
 private:
+    void start()
+    {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(QUILLMERE_ALBUMD_BINARY),
+                       QStringList{"--data", dataFolder(), "--port", "0", "--port-file", portFile(), "--account",
+                                   kEmail + ":" + kPassword}
+                           + args_);
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
+            QFile f(portFile());
+            if (f.open(QIODevice::ReadOnly)) {
+                port_ = f.readAll().trimmed().toInt();
+                if (port_ > 0)
+                    break;
+            }
+            QThread::msleep(20);
+        }
+    }
+
     QString portFile() const { return dir_.filePath(QStringLiteral("port")); }
 
+    QStringList args_;
     QTemporaryDir dir_;
     QProcess process_;
     int port_ = 0;

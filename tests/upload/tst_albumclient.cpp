@@ -77,6 +77,7 @@ public:
     std::map<std::string, size_t> lengths;
     int creations = 0, requestsAfterCreation = 0;
     bool refuseFinish = false;
+    bool locked = false; // every HEAD answers 423, as while another request finishes the upload
     std::string location; // "{id}" stands for the upload's number; empty: "/api/v1/uploads/{id}"
 
     PlainTus()
@@ -109,7 +110,7 @@ public:
             std::lock_guard lock(mutex);
             ++requestsAfterCreation;
             const size_t length = lengths[req.matches[1]];
-            res.status = length == 0 ? 410 : 200;
+            res.status = locked ? 423 : length == 0 ? 410 : 200;
             res.set_header("Upload-Offset", std::to_string(data[req.matches[1]].size()));
             res.set_header("Upload-Length", std::to_string(length));
             res.set_header("Tus-Resumable", "1.0.0");
@@ -381,6 +382,44 @@ private slots:
         QVERIFY(!QFileInfo::exists(server.albumFolder("D") + "/d.jpg"));
     }
 
+    // A photo rewritten while it is being sent: what was handed over is neither the old
+    // photo nor the new one, so it is never filed.
+    void photoChangedDuringUploadIsNotFiled_data()
+    {
+        QTest::addColumn<bool>("checksum");
+        QTest::newRow("checksum") << true;
+        QTest::newRow("no checksum") << false;
+    }
+
+    void photoChangedDuringUploadIsNotFiled()
+    {
+        QFETCH(bool, checksum);
+        AlbumServer server;
+        ServiceAddress address = server.address();
+        address.checksum = checksum ? ServiceAddress::Checksum::Sha1 : ServiceAddress::Checksum::None;
+        const QByteArray before = RandomBytes(300000);
+        QByteArray after = before;
+        for (qsizetype i = 0; i < after.size(); i += 1000)
+            after[i] = char(after[i] ^ 0x5A);
+        const QString path = photo("changing.jpg", before);
+        const QDateTime time = QFileInfo(path).lastModified();
+        CQLMAPI api(address);
+        const QString failure = Failure([&] {
+            api.startUpload(AlbumServer::kEmail, AlbumServer::kPassword, "C", path);
+            api.uploadChunk(before.constData(), CQLMAPI::kMaxBlock);
+            photo("changing.jpg", after);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(time.addSecs(2), QFileDevice::FileModificationTime));
+            f.close();
+            for (qsizetype at = CQLMAPI::kMaxBlock; at <= after.size(); at += CQLMAPI::kMaxBlock)
+                api.uploadChunk(after.constData() + at, int(std::min<qsizetype>(CQLMAPI::kMaxBlock, after.size() - at)));
+            api.endUpload();
+        });
+        QVERIFY2(!failure.isEmpty(), "a photo that changed as it was sent must not count as uploaded");
+        QVERIFY(!QFileInfo::exists(server.albumFolder("C") + "/changing.jpg"));
+    }
+
     // Another file of the same size and time in the same place is a new photo, not the
     // rest of the old upload.
     void replacedFileStartsAfresh()
@@ -433,6 +472,15 @@ private slots:
         QVERIFY(!Failure([&] { Upload(again, "P", refused, bytes); }).isEmpty());
         QCOMPARE(again.resumedAt(), qint64(0));
         QCOMPARE(again.bytesSent(), qint64(bytes.size()));
+        QCOMPARE(tus.creations, 4);
+
+        // An upload that is locked is still the service's: another go reports that it is
+        // busy, and never starts a second copy of the photo.
+        tus.locked = true;
+        CQLMAPI busy(address);
+        int status = 0;
+        QVERIFY(!Failure([&] { Upload(busy, "P", refused, bytes); }, &status).isEmpty());
+        QCOMPARE(status, 423);
         QCOMPARE(tus.creations, 4);
     }
 

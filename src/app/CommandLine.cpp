@@ -1,0 +1,52 @@
+#include "app/CommandLine.h"
+
+#include <QFileInfo>
+
+#include <utility>
+
+StartOptions ParseStartArguments(const QStringList &arguments)
+{
+    StartOptions options;
+    bool flags = true;
+    bool firstPlain = true;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        if (flags && arg == u"--") {
+            flags = false;
+            continue;
+        }
+        if (flags && arg.startsWith(u'-')) {
+            if (arg == u"-h" || arg == u"--help")
+                options.help = true;
+            continue;
+        }
+        if (arg.isEmpty() || !options.path.isEmpty())
+            continue;
+        const bool wasFirst = std::exchange(firstPlain, false);
+        if (wasFirst && arg == u"RunMinimized") {
+            options.runMinimized = true;
+            continue;
+        }
+        // The running copy may have another current folder: the path travels absolute.
+        options.path = QFileInfo(arg).absoluteFilePath();
+    }
+    return options;
+}
+
+QString StartHelpText()
+{
+    return QStringLiteral(
+        "Usage: quillmere [RunMinimized] [PATH]\n"
+        "       quillmere --photo-info FILE...\n"
+        "Browse photos and upload them into an album on the Quillmere album service.\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help               Show this help and end.\n"
+        "  --photo-info <FILE...>   Print the camera (EXIF) report of each FILE on standard\n"
+        "                           output and end, without a window.\n"
+        "\n"
+        "Arguments:\n"
+        "  RunMinimized             As the first argument: start minimized.\n"
+        "  PATH                     The folder to open, or a photo to show in its folder.\n"
+        "                           A copy already running opens it and comes forward.\n");
+}
