@@ -252,6 +252,7 @@ void CShellTree::finishWalk(QTreeWidgetItem *item)
         setCurrentItem(item);
     }
     scrollToItem(item);
+    emit walkFinished(item->data(0, PathRole).toString());
 }
 
 void CShellTree::onCurrentChanged(QTreeWidgetItem *current)

@@ -70,6 +70,8 @@ public:
 
 signals:
     void folderSelected(const QString &path);
+    // A SelectPath walk ended on this folder (selected, or already selected).
+    void walkFinished(const QString &path);
 
 protected:
     void showEvent(QShowEvent *event) override;
