@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -100,16 +101,31 @@ private slots:
     void streamedBody()
     {
         LocalServer server;
+        // The service's threads write these; the test reads them only once `handled` says the
+        // requests it waits for are over (a cut request's handler may still be running when
+        // the client has already given up on it).
+        std::mutex lock;
         std::string received;
+        std::atomic<int> handled{0};
         server.http.Patch("/up", [&](const httplib::Request &, httplib::Response &res,
                                      const httplib::ContentReader &reader) {
+            std::string body;
             reader([&](const char *data, size_t n) {
-                received.append(data, n);
+                body.append(data, n);
                 return true;
             });
             res.status = 204;
-            res.set_header("Upload-Offset", std::to_string(received.size()));
+            res.set_header("Upload-Offset", std::to_string(body.size()));
+            {
+                std::lock_guard guard(lock);
+                received += body;
+            }
+            ++handled;
         });
+        auto receivedNow = [&] {
+            std::lock_guard guard(lock);
+            return QByteArray::fromStdString(received);
+        };
         server.http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
             if (req.path != "/refuse")
                 return httplib::Server::HandlerResponse::Unhandled;
@@ -135,7 +151,8 @@ private slots:
         QVERIFY(!client.streaming());
         QCOMPARE(r.status, 204);
         QCOMPARE(r.header("Upload-Offset"), QByteArray::number(bytes.size()));
-        QCOMPARE(QByteArray::fromStdString(received), bytes);
+        QCOMPARE(handled.load(), 1);
+        QCOMPARE(receivedNow(), bytes);
 
         // A service that answers before taking the body ends the stream early: the caller
         // learns it from `write` and reads the answer from `finish`.
@@ -157,11 +174,16 @@ private slots:
         const HttpReply cut = client.finish();
         QCOMPARE(cut.failure, HttpReply::Failure::Broken);
         QVERIFY(!client.streaming());
-        received.clear();
+        QTRY_COMPARE(handled.load(), 2);
+        {
+            std::lock_guard guard(lock);
+            received.clear();
+        }
         client.open(request, 1000);
         QVERIFY(!client.write(bytes.constData(), 1500));
         QCOMPARE(client.finish().status, 204);
-        QCOMPARE(QByteArray::fromStdString(received), bytes.left(1000));
+        QCOMPARE(handled.load(), 3);
+        QCOMPARE(receivedNow(), bytes.left(1000));
     }
 
     void failures()
