@@ -28,6 +28,15 @@ int main(int argc, char **argv)
             << kStartOfImage << Segment(0xE0, "JFIF") << Segment(0xE1, block) << Segment(0xFE, "a\r\nb")
             << FrameHeader(64, 48) << StartOfScan();
     }
+    // A camera's layout: the thumbnail located by IFD1, after everything else in the block.
+    for (bool big : {false, true}) {
+        TiffWriter w(big);
+        const Bytes thumbnail{0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xD9};
+        const Bytes block = w.exifBlockWithThumbnail({w.shortTag(0x0112, 8)}, {w.longTag(0xA002, 640)},
+                                                     {w.rationalTag(0x011A, 72, 1)}, thumbnail);
+        std::ofstream(dir + "/seed" + std::to_string(n++) + ".jpg", std::ios::binary)
+            << kStartOfImage << Segment(0xE1, block) << FrameHeader(640, 480) << StartOfScan();
+    }
     std::ofstream(dir + "/seed" + std::to_string(n++) + ".jpg", std::ios::binary)
         << kStartOfImage << Segment(0xDB, "tables", 3) << Segment(0xD9, "");
     return 0;

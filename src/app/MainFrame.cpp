@@ -53,8 +53,8 @@ private:
 } // namespace
 
 CMainFrame::CMainFrame(Prompts &prompts, QWidget *parent)
-    : QMainWindow(parent), prompts_(prompts), tree_(new CShellTree(prompts)), list_(new CThumbsView),
-      view_(new CQuillmereNewClientView)
+    : QMainWindow(parent), prompts_(prompts), tree_(new CShellTree(prompts)), list_(new CThumbsView(pictures_)),
+      view_(new CQuillmereNewClientView(pictures_))
 {
     setObjectName(QStringLiteral("MainFrame"));
     resize(1280, 800);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FrameCommands.h"
+#include "platform/Worker.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -70,6 +71,8 @@ private:
     void scheduleUpdate();
 
     Prompts &prompts_;
+    // The image view's renders and the photo list's tiles share one pool: the shown photo first.
+    WorkerPool pictures_{WorkerPool::Options{"qlm-pictures"}};
     CShellTree *tree_;
     CThumbsView *list_;
     CQuillmereNewClientView *view_;

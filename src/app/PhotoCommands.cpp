@@ -4,12 +4,15 @@
 #include "app/RecentFolders.h"
 #include "app/RunFlags.h"
 #include "browse/ImageView.h"
+#include "browse/PhotoListCommands.h"
 #include "browse/ShellTree.h"
+#include "browse/SlideShowDlg.h"
 #include "browse/ThumbsView.h"
 #include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
+#include "services/PhotoMailer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,7 +20,9 @@
 #include <utility>
 
 PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent)
-    : QObject(parent), frame_(frame), context_(std::move(context))
+    : QObject(parent), frame_(frame), context_(std::move(context)),
+      listCommands_(new PhotoListCommands(*frame_.GetPhotoList(), *frame_.GetImageView(), *context_.prompts, this)),
+      mailer_(new PhotoMailer(*context_.prompts, frame_.GetPhotoList(), this))
 {
     CThumbsView *list = frame_.GetPhotoList();
     connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
@@ -25,9 +30,10 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(list, &CThumbsView::folderListed, this, &PhotoCommands::AddRecentFolder);
     connect(list, &CThumbsView::folderRead, this, &PhotoCommands::onFolderRead);
     connect(frame_.GetFolderTree(), &CShellTree::walkFinished, this, &PhotoCommands::onWalkFinished);
-    connect(list, &CThumbsView::renameRequested, this, [this, list](int index, const QString &newName) {
-        RenamePhoto(list->GetItemPath(index), newName);
-    });
+    connect(list, &CThumbsView::renameRequested, this, &PhotoCommands::RenamePhoto);
+    connect(list, &CThumbsView::commandRequested, this, &PhotoCommands::RunListCommand);
+    // The keyboard goes back to the main window once the mail program is done.
+    connect(mailer_, &PhotoMailer::finished, &frame_, [this] { frame_.activateWindow(); });
 
     // The thumbnail worker looks the record up on its own thread: it gets a record of its
     // own, not the settings.
@@ -202,19 +208,51 @@ void PhotoCommands::ShowAdvancedSettings()
     // The Advanced Settings dialog is not built yet: the command does nothing.
 }
 
+int PhotoCommands::SlideShowStart() const
+{
+    const CThumbsView *list = frame_.GetPhotoList();
+    const QStringList photos = list->photos();
+    const qsizetype shown = photos.indexOf(frame_.GetImageView()->path());
+    if (shown >= 0)
+        return int(shown);
+    // The photo last shown from the list, counted from the first photo of its page.
+    const int start = list->pageIndex() * CThumbsView::PhotosPerPage + list->shownIndex();
+    return start >= 0 && start < photos.size() ? start : 0;
+}
+
 void PhotoCommands::ShowSlideShow()
 {
-    // The slideshow is not built yet: the command does nothing.
+    const QStringList photos = frame_.GetPhotoList()->photos();
+    if (photos.isEmpty())
+        return;
+    CSlideShowDlg slideShow(photos, SlideShowStart(), &frame_);
+    slideShow.exec();
 }
 
-void PhotoCommands::SendPhotosByMail(const QStringList &)
+void PhotoCommands::SendPhotosByMail(const QStringList &paths)
 {
-    // Mailing is not built yet: the command does nothing.
+    mailer_->SendPhotosByMail(paths);
 }
 
-void PhotoCommands::RenamePhoto(const QString &, const QString &)
+void PhotoCommands::RenamePhoto(const QString &path, const QString &newName)
 {
-    // Renaming is not built yet: the list keeps the file's name.
+    listCommands_->RenamePhoto(path, newName);
+}
+
+void PhotoCommands::RunListCommand(ThumbsCommand command)
+{
+    const CThumbsView *list = frame_.GetPhotoList();
+    // Uploading, buying and mailing want a selection mark.
+    const bool marked = list->selectionMark() >= 0;
+    switch (command) {
+    case ThumbsCommand::UploadPhotos: if (marked) UploadPhotos(list->SelectedPaths()); break;
+    case ThumbsCommand::BuyPhotos: if (marked) BuyPhotos(list->SelectedPaths()); break;
+    case ThumbsCommand::SendAsEmail: if (marked) SendPhotosByMail(list->SelectedPaths()); break;
+    case ThumbsCommand::DeletePhotos: listCommands_->DeletePhotos(); break;
+    case ThumbsCommand::ExtendedPhotoInfo: listCommands_->ShowExtendedPhotoInfo(); break;
+    case ThumbsCommand::ShowPhoto:
+    case ThumbsCommand::RenamePhoto: break; // the list's own
+    }
 }
 
 void PhotoCommands::OnLiveUpdate()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FrameCommands.h"
+#include "browse/ThumbsMenu.h"
 #include "upload/AccountSettings.h"
 #include "upload/UploadRecord.h"
 
@@ -13,6 +14,8 @@
 #include <functional>
 
 class CMainFrame;
+class PhotoListCommands;
+class PhotoMailer;
 class Prompts;
 class SettingsStore;
 struct RunFlags;
@@ -67,6 +70,10 @@ public:
     virtual void ShowSlideShow();
     virtual void SendPhotosByMail(const QStringList &paths);
     virtual void RenamePhoto(const QString &path, const QString &newName);
+    // A command of the photo list's pop-up menu that is not the list's own.
+    void RunListCommand(ThumbsCommand command);
+    // Where the slideshow starts: the photo the image view shows, when the list holds it.
+    int SlideShowStart() const;
     virtual void OnLiveUpdate();
 
     // The fields the upload, buy and tray commands share.
@@ -89,6 +96,8 @@ private:
     QStringList recent_;
     QString walkTarget_;   // the folder of OpenPath while the tree walks to it
     QString pendingPhoto_; // shown once its folder has been listed
+    PhotoListCommands *listCommands_;
+    PhotoMailer *mailer_;
 
     QPointer<QDialog> activeUploadDialog_; // the upload dialog while it is open
     QString albumList_;                    // the account's albums, each followed by ";;;"

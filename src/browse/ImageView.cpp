@@ -11,7 +11,18 @@ namespace {
 constexpr int kDragStep = 3;
 } // namespace
 
-CQuillmereNewClientView::CQuillmereNewClientView(QWidget *parent) : QAbstractScrollArea(parent)
+CQuillmereNewClientView::CQuillmereNewClientView(QWidget *parent) : CQuillmereNewClientView(nullptr, parent) {}
+
+CQuillmereNewClientView::CQuillmereNewClientView(WorkerPool &pictures, QWidget *parent)
+    : CQuillmereNewClientView(&pictures, parent)
+{
+}
+
+CQuillmereNewClientView::CQuillmereNewClientView(WorkerPool *shared, QWidget *parent)
+    : QAbstractScrollArea(parent),
+      ownPool_(shared ? nullptr : std::make_unique<WorkerPool>(WorkerPool::Options{"qlm-render", WorkPriority::Normal, 2})),
+      renders_(this, shared ? *shared : *ownPool_, WorkPriority::Normal),
+      saves_(this, shared ? *shared : *ownPool_, WorkPriority::Normal)
 {
     setObjectName(QStringLiteral("ImageView"));
     setAccessibleName(QStringLiteral("Image view"));

@@ -19,7 +19,10 @@ class CQuillmereNewClientView : public QAbstractScrollArea
 public:
     static constexpr int kZoomStep = 5;
 
+    // On a pool of its own.
     explicit CQuillmereNewClientView(QWidget *parent = nullptr);
+    // On a pool shared with the photo list: renders and saves go before its tiles.
+    explicit CQuillmereNewClientView(WorkerPool &pictures, QWidget *parent = nullptr);
     ~CQuillmereNewClientView() override;
 
     void SetFile(const QString &path);
@@ -68,6 +71,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    CQuillmereNewClientView(WorkerPool *shared, QWidget *parent);
     void startWorker();
     void deliver(const RenderResult &result);
     void updateScrollRange();
@@ -89,7 +93,7 @@ private:
     QString lastPlaceholder_;
     // Shared with the renders, which may outlive the view when abandoned.
     std::shared_ptr<DecodedPhotoCache> cache_ = std::make_shared<DecodedPhotoCache>();
-    WorkerPool pool_{WorkerPool::Options{"qlm-render", WorkPriority::Normal, 2}};
-    Worker renders_{this, pool_};
-    Worker saves_{this, pool_};
+    std::unique_ptr<WorkerPool> ownPool_; // when no pool is shared
+    Worker renders_;
+    Worker saves_;
 };

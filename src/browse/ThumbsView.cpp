@@ -4,9 +4,15 @@
 #include "photo/ThumbnailTile.h"
 #include "platform/DialogColours.h"
 
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace {
 // Each item knows its place on the page, so tiles arriving in any order go in page order.
@@ -18,7 +24,15 @@ QString fileNameOf(const QString &path)
 }
 } // namespace
 
-CThumbsView::CThumbsView(QWidget *parent) : QListWidget(parent)
+CThumbsView::CThumbsView(QWidget *parent) : CThumbsView(nullptr, parent) {}
+
+CThumbsView::CThumbsView(WorkerPool &pictures, QWidget *parent) : CThumbsView(&pictures, parent) {}
+
+CThumbsView::CThumbsView(WorkerPool *shared, QWidget *parent)
+    : QListWidget(parent),
+      ownPool_(shared ? nullptr : std::make_unique<WorkerPool>(WorkerPool::Options{"qlm-tiles", WorkPriority::Low})),
+      tiles_(this, shared ? *shared : *ownPool_, WorkPriority::Low),
+      cacheWrites_(this, shared ? *shared : *ownPool_, WorkPriority::Background)
 {
     setAccessibleName(QStringLiteral("Photo list"));
     setViewMode(QListView::IconMode);
@@ -41,7 +55,7 @@ CThumbsView::CThumbsView(QWidget *parent) : QListWidget(parent)
         if (slot < 0)
             return;
         if (!itemInSlot(slot))
-            placeTile(slot, slots_[slot].name, TileFrame(false));
+            placeTile(slot, slots_[slot].name, {}, false);
         tileDone(slot);
     });
     connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { ShowPhotoAt(row(item), true); });
@@ -125,7 +139,12 @@ void CThumbsView::StartThumbnailWorker()
     emit statusMessage(QStringLiteral("Preparing..."));
     tilesAwaited_ = int(paths.size());
     for (int slot = 0; slot < paths.size(); ++slot) {
-        slots_.append({fileNameOf(paths[slot]), false});
+        slots_.append({fileNameOf(paths[slot])});
+        // A kept picture shows at once; its request only checks the file and the record.
+        if (const RecentTiles::Entry *kept = recent_.find(paths[slot])) {
+            placeTile(slot, slots_[slot].name, kept->picture, kept->uploaded);
+            slots_[slot].kept = true;
+        }
         tileSlots_.insert(startTile(paths[slot], slot), slot);
     }
     if (paths.isEmpty())
@@ -134,23 +153,45 @@ void CThumbsView::StartThumbnailWorker()
 
 quint64 CThumbsView::startTile(const QString &path, int slot)
 {
+    const RecentTiles::Entry *kept = recent_.find(path);
+    const FileStamp known = kept ? kept->stamp : FileStamp{};
     return tiles_.start(
-        [path, lookup = uploadedLookup_](const WorkerTask &task) {
+        [path, lookup = uploadedLookup_, cache = cache_, known](const WorkerTask &task) {
             TileResult result;
             if (lookup) {
                 const CancelToken::Blocking call = task.token().blocking();
                 result.uploaded = lookup({path});
             }
-            result.tile = MakeThumbnailTile(path, result.uploaded.contains(path), task.token());
+            result.load = LoadTile(path, cache, known, task.token());
             return result;
         },
-        [this, run = run_, slot, name = fileNameOf(path)](quint64, const TileResult &result) {
-            if (run != run_)
-                return;
-            uploadedOnPage_.insert(result.uploaded);
-            placeTile(slot, name, result.tile);
-            tileDone(slot);
+        [this, run = run_, slot, path, picture = kept ? kept->picture : TilePicture{}](quint64, const TileResult &result) {
+            if (run == run_)
+                tileLoaded(path, slot, picture, result);
         });
+}
+
+void CThumbsView::tileLoaded(const QString &path, int slot, const TilePicture &kept, const TileResult &result)
+{
+    const TileLoad &load = result.load;
+    decodes_ += load.decodes;
+    if (load.failed || !load.forCache.isNull()) {
+        // Off the tile's path: the pool runs it once nothing more pressing waits.
+        cacheWrites_.start([cache = cache_, path, load](const WorkerTask &task) { StoreTileLoad(cache, path, load, task.token()); },
+                           [](quint64) {});
+    }
+    const TilePicture picture = load.unchanged ? kept : load.picture;
+    const bool uploaded = result.uploaded.contains(path);
+    if (load.stamp.size >= 0)
+        recent_.keep(path, {load.stamp, picture, uploaded});
+    else
+        recent_.forget(path);
+    uploadedOnPage_.insert(result.uploaded);
+    // A kept picture already shown in the right frame stays as it is.
+    const bool current = slot < slots_.size() && slots_[slot].kept && slots_[slot].uploaded == uploaded;
+    if (!(current && load.unchanged && itemInSlot(slot)))
+        placeTile(slot, fileNameOf(path), picture, uploaded);
+    tileDone(slot);
 }
 
 QListWidgetItem *CThumbsView::itemInSlot(int slot) const
@@ -161,13 +202,16 @@ QListWidgetItem *CThumbsView::itemInSlot(int slot) const
     return nullptr;
 }
 
-void CThumbsView::placeTile(int slot, const QString &name, const QImage &tile)
+void CThumbsView::placeTile(int slot, const QString &name, const TilePicture &picture, bool uploaded)
 {
+    const QIcon tile(QPixmap::fromImage(ComposeTile(picture, frames_[uploaded ? 1 : 0])));
+    if (slot < slots_.size())
+        slots_[slot].uploaded = uploaded;
     if (QListWidgetItem *shown = itemInSlot(slot)) {
-        shown->setIcon(QIcon(QPixmap::fromImage(tile)));
+        shown->setIcon(tile);
         return;
     }
-    auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(tile)), name);
+    auto *item = new QListWidgetItem(tile, name);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(Qt::AccessibleTextRole, name);
     item->setData(SlotRole, slot);
@@ -282,7 +326,9 @@ void CThumbsView::AddOrReplacePhoto(const QString &path)
     // Its old tile is stale: the empty frame stands until the new one is made.
     const int slot = int(position % PhotosPerPage);
     delete itemInSlot(slot);
-    placeTile(slot, fileNameOf(path), TileFrame(false));
+    if (slot < slots_.size())
+        slots_[slot].kept = false;
+    placeTile(slot, fileNameOf(path), {}, false);
     startTile(path, slot);
 }
 
@@ -294,18 +340,151 @@ void CThumbsView::mousePressEvent(QMouseEvent *event)
 
 void CThumbsView::keyPressEvent(QKeyEvent *event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState
-        && currentRow() >= 0) {
-        ShowPhotoAt(currentRow(), true);
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain && state() != EditingState
+        && selectionMark() >= 0) {
+        ShowPhotoAt(selectionMark(), true);
         return;
     }
     QListWidget::keyPressEvent(event);
+}
+
+void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // From the mouse the menu opens where it was clicked (in the viewport); from the keyboard,
+    // on the selection mark's icon. Only an item's icon or label opens it.
+    QModelIndex hit;
+    QPoint at;
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        at = event->pos();
+        hit = indexAt(at);
+    } else if (selectionMark() >= 0) {
+        hit = model()->index(selectionMark(), 0);
+        at = visualRect(hit).center();
+    }
+    if (!hit.isValid() || !visualRect(hit).contains(at))
+        return;
+
+    const ThumbsMenuStates states =
+        ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shownIndex_});
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("ThumbsViewPopupMenu"));
+    for (const ThumbsMenuEntry &entry : ThumbsMenuEntries()) {
+        if (entry.separatorBefore)
+            menu.addSeparator();
+        QAction *a = menu.addAction(QString::fromUtf8(entry.text));
+        a->setData(int(entry.command));
+        a->setEnabled(states.isEnabled(entry.command));
+        if (states.defaultCommand == entry.command)
+            menu.setDefaultAction(a);
+    }
+    if (QAction *chosen = menu.exec(viewport()->mapToGlobal(at)))
+        RunCommand(ThumbsCommand(chosen->data().toInt()));
+}
+
+void CThumbsView::RunCommand(ThumbsCommand command)
+{
+    switch (command) {
+    case ThumbsCommand::ShowPhoto:
+        if (selectionMark() >= 0)
+            ShowPhotoAt(selectionMark(), false);
+        break;
+    case ThumbsCommand::RenamePhoto: StartRename(); break;
+    default: emit commandRequested(command); break;
+    }
+}
+
+void CThumbsView::StartRename()
+{
+    if (selectionMark() >= 0)
+        editItem(item(selectionMark()));
+}
+
+bool CThumbsView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // The edited item is remembered now: by the time the edit ends, a click elsewhere may
+    // already have made another item the current one.
+    if (!QListWidget::edit(index, trigger, event))
+        return false;
+    renameOldPath_ = GetItemPath(index.row());
+    return true;
 }
 
 void CThumbsView::commitData(QWidget *editor)
 {
     // The label names the file: it changes only when the file is renamed.
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (line && currentRow() >= 0 && line->text() != currentItem()->text())
-        emit renameRequested(currentRow(), line->text());
+    if (line && !renameOldPath_.isEmpty())
+        emit renameRequested(std::exchange(renameOldPath_, QString()), line->text());
+}
+
+QStringList CThumbsView::SelectedPaths() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QStringList paths;
+    for (int row : std::as_const(rows))
+        paths << GetItemPath(row);
+    return paths;
+}
+
+void CThumbsView::PhotoRenamed(const QString &oldPath, const QString &newPath)
+{
+    const qsizetype position = folderPhotos_.indexOf(oldPath);
+    if (position >= 0)
+        folderPhotos_[position] = newPath;
+    const QString name = fileNameOf(newPath);
+    for (int i = 0; i < count(); ++i) {
+        if (GetItemPath(i) != oldPath)
+            continue;
+        item(i)->setText(name);
+        item(i)->setData(Qt::AccessibleTextRole, name);
+        const int slot = item(i)->data(SlotRole).toInt();
+        if (slot < slots_.size())
+            slots_[slot].name = name;
+    }
+}
+
+void CThumbsView::RemovePhotos(const QStringList &paths)
+{
+    QList<qsizetype> positions;
+    for (const QString &path : paths) {
+        const qsizetype position = folderPhotos_.indexOf(path);
+        if (position >= 0 && !positions.contains(position))
+            positions << position;
+        uploadedOnPage_.remove(path);
+    }
+    QList<int> goneSlots;
+    bool earlierPage = false;
+    for (qsizetype position : std::as_const(positions)) {
+        if (position / PhotosPerPage == pageIndex_)
+            goneSlots << int(position % PhotosPerPage);
+        else if (position / PhotosPerPage < pageIndex_)
+            earlierPage = true;
+    }
+    std::sort(positions.begin(), positions.end(), std::greater<>());
+    for (qsizetype position : std::as_const(positions))
+        folderPhotos_.removeAt(position);
+    if (positions.isEmpty())
+        return;
+    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage) {
+        // Tiles still on their way, or photos before the page moved: its places no longer
+        // match what is on it, so it is made again.
+        StartThumbnailWorker();
+    } else if (!goneSlots.isEmpty()) {
+        // Tiles asked for since (a saved photo's) would land on the wrong item now.
+        StopThumbnailWorker();
+        for (int i = count() - 1; i >= 0; --i)
+            if (goneSlots.contains(item(i)->data(SlotRole).toInt()))
+                delete takeItem(i);
+        // Each item keeps the place of its photo on the page.
+        for (int i = 0; i < count(); ++i) {
+            const int slot = item(i)->data(SlotRole).toInt();
+            const auto below = std::count_if(goneSlots.begin(), goneSlots.end(), [slot](int gone) { return gone < slot; });
+            item(i)->setData(SlotRole, slot - int(below));
+        }
+    }
+    emit pageChanged(pageIndex_, GetPageCount());
 }

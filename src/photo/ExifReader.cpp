@@ -248,6 +248,9 @@ bool CExifReader::ProcessExif(unsigned char *block, unsigned length)
     info_->flashUsed = 0;
     info_->comment[0] = 0;
     largestExifDimension_ = 0;
+    thumbnail_ = {};
+    primaryOrientation_ = 0;
+    thumbnailOffset_ = thumbnailLength_ = -1;
 
     if (length < 6 || std::memcmp(block, "Exif\0\0", 6) != 0) {
         setError("Incorrect Exif header");
@@ -276,8 +279,12 @@ bool CExifReader::ProcessExif(unsigned char *block, unsigned length)
     }
 
     visited_.clear();
-    if (!walkDirectory(8, block + 6, length - 6, 0))
+    unsigned char *tiffBase = block + 6;
+    const unsigned tiffLength = length - 6;
+    if (!walkDirectory(8, tiffBase, tiffLength, 0, Directory::Primary))
         return false;
+    if (thumbnailOffset_ >= 0 && thumbnailLength_ > 0 && thumbnailOffset_ + thumbnailLength_ <= tiffLength)
+        thumbnail_ = {tiffBase + thumbnailOffset_, size_t(thumbnailLength_)};
 
     if (info_->focalPlaneXResolution != 0)
         info_->ccdWidth = float(largestExifDimension_) * info_->focalPlaneUnit / info_->focalPlaneXResolution;
@@ -291,10 +298,10 @@ bool CExifReader::ProcessExifDirectory(unsigned char *dirStart, unsigned char *t
         return false;
     }
     visited_.clear();
-    return walkDirectory(size_t(dirStart - tiffBase), tiffBase, tiffLength, 0);
+    return walkDirectory(size_t(dirStart - tiffBase), tiffBase, tiffLength, 0, Directory::Primary);
 }
 
-bool CExifReader::walkLinked(uint64_t offset, unsigned char *tiffBase, unsigned tiffLength, int depth)
+bool CExifReader::walkLinked(uint64_t offset, unsigned char *tiffBase, unsigned tiffLength, int depth, Directory role)
 {
     if (offset > tiffLength) {
         setError("Illegal subdirectory link");
@@ -306,11 +313,11 @@ bool CExifReader::walkLinked(uint64_t offset, unsigned char *tiffBase, unsigned 
         setError(kLoopText);
         return true;
     }
-    walkDirectory(size_t(offset), tiffBase, tiffLength, depth + 1);
+    walkDirectory(size_t(offset), tiffBase, tiffLength, depth + 1, role);
     return true;
 }
 
-bool CExifReader::walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsigned tiffLength, int depth)
+bool CExifReader::walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsigned tiffLength, int depth, Directory role)
 {
     visited_.push_back(dirOffset);
     if (uint64_t(dirOffset) + 2 > tiffLength) {
@@ -351,10 +358,11 @@ bool CExifReader::walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsig
         }
 
         applyTag(tag, int(format), value, size_t(byteCount), available);
+        noteLocation(role, tag, int(format), value, available);
 
         if (tag == 0x8769 || tag == 0xA005) {
             // A failing sub-directory leaves its text behind; this directory goes on.
-            if (!walkLinked(ReadU32(value), tiffBase, tiffLength, depth))
+            if (!walkLinked(ReadU32(value), tiffBase, tiffLength, depth, Directory::Other))
                 return false;
         }
     }
@@ -362,9 +370,26 @@ bool CExifReader::walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsig
     uint64_t link = 0;
     if (entriesEnd + 4 <= tiffLength)
         link = ReadU32(tiffBase + entriesEnd);
-    if (link != 0 && !walkLinked(link, tiffBase, tiffLength, depth))
+    // The main directory's link is IFD1, the thumbnail's directory.
+    const Directory next = role == Directory::Primary ? Directory::Thumbnail : Directory::Other;
+    if (link != 0 && !walkLinked(link, tiffBase, tiffLength, depth, next))
         return false;
     return true;
+}
+
+void CExifReader::noteLocation(Directory role, unsigned tag, int format, const unsigned char *value, size_t available)
+{
+    if (role == Directory::Primary && tag == 0x0112) {
+        const int v = ClampToInt(ConvertValue(value, format, available));
+        primaryOrientation_ = v >= 1 && v <= 8 ? v : 0;
+    }
+    // Offsets and lengths are whole numbers: a SHORT or a LONG. Anything else locates nothing.
+    if (role != Directory::Thumbnail || (format != 3 && format != 4))
+        return;
+    if (tag == 0x0201)
+        thumbnailOffset_ = int64_t(ConvertValue(value, format, available));
+    else if (tag == 0x0202)
+        thumbnailLength_ = int64_t(ConvertValue(value, format, available));
 }
 
 void CExifReader::applyTag(unsigned tag, int format, unsigned char *value, size_t byteCount, size_t available)

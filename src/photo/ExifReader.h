@@ -54,14 +54,33 @@ public:
     int largestExifDimension() const { return largestExifDimension_; }
     bool bigEndian() const { return bigEndian_; }
 
+    // The JPEG thumbnail that IFD1 (the directory linked from the main one) locates with its
+    // JPEGInterchangeFormat and JPEGInterchangeFormatLength tags, when the last EXIF block
+    // parsed holds both and they lie inside it. It points into that block: for a file read by
+    // ReadSections, valid while the reader lives. Empty when there is none. The record and
+    // `lastError` never depend on it.
+    struct Thumbnail
+    {
+        const unsigned char *data = nullptr;
+        size_t size = 0;
+    };
+    Thumbnail embeddedThumbnail() const { return thumbnail_; }
+    // The main image's orientation (its own directory's tag), which its thumbnail shares;
+    // 0 when none or out of range. A later directory's tag may overwrite the record's.
+    int primaryOrientation() const { return primaryOrientation_; }
+
 private:
+    // Which directory a walk is in: the main image's, the thumbnail's, or any other.
+    enum class Directory { Primary, Thumbnail, Other };
+
     void setError(const char *text);
     void ProcessFrameHeader(const unsigned char *data, unsigned size, int marker);
     void ProcessComment(const unsigned char *data, unsigned size);
     void dropSection();
-    bool walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsigned tiffLength, int depth);
-    bool walkLinked(uint64_t offset, unsigned char *tiffBase, unsigned tiffLength, int depth);
+    bool walkDirectory(size_t dirOffset, unsigned char *tiffBase, unsigned tiffLength, int depth, Directory role);
+    bool walkLinked(uint64_t offset, unsigned char *tiffBase, unsigned tiffLength, int depth, Directory role);
     void applyTag(unsigned tag, int format, unsigned char *value, size_t byteCount, size_t available);
+    void noteLocation(Directory role, unsigned tag, int format, const unsigned char *value, size_t available);
 
     PhotoInfo *info_;
     char lastError_[256];
@@ -71,4 +90,10 @@ private:
     int sectionCount_ = 0;
     std::string diagnostics_;
     std::vector<size_t> visited_; // directories walked in the current block
+    Thumbnail thumbnail_;
+    int primaryOrientation_ = 0;
+    // IFD1's two tags as the walk finds them (-1 until then), checked against the block once
+    // it is walked.
+    int64_t thumbnailOffset_ = -1;
+    int64_t thumbnailLength_ = -1;
 };

@@ -151,21 +151,21 @@ void DecodedPhotoCache::countDecode()
     ++decodes_;
 }
 
-RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache, const CancelToken &token)
+UprightPicture DecodeUprightAt(const QString &path, const std::function<QSize(QSize upright)> &sizeFor,
+                               DecodedPhotoCache *cache, const CancelToken &token)
 {
     RaiseImageAllocationLimit();
-    RenderResult result;
-    result.rotationSteps = request.rotationSteps;
-    if (request.path.isEmpty())
+    UprightPicture result;
+    if (path.isEmpty())
         return result;
 
-    WorkerFile file(request.path, token);
+    WorkerFile file(path, token);
     if (!file.open(QIODevice::ReadOnly))
         return result;
     FileStamp stamp;
     {
         const CancelToken::Blocking call = token.blocking();
-        stamp = StampOf(request.path);
+        stamp = StampOf(path);
     }
     QImageReader reader(&file);
     reader.setAutoTransform(true);
@@ -175,14 +175,11 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache,
     const bool sideways = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize upright = sideways ? stored.transposed() : stored;
 
-    const DisplaySize ds = ComputeDisplaySize(request.zoomRequest, upright.width(), upright.height(),
-                                              request.client.width(), request.client.height());
-    result.currentZoom = ds.zoom;
-    if (ds.width <= 0 || ds.height <= 0)
-        return result; // nothing to show at this zoom; refusing is better than a null-sized render
-    const QSize target(ds.width, ds.height);
+    const QSize target = sizeFor(upright);
+    if (target.width() <= 0 || target.height() <= 0)
+        return result; // nothing to show at this size; refusing is better than a null-sized picture
 
-    QImage decoded = cache ? cache->find(request.path, stamp, target) : QImage();
+    QImage decoded = cache ? cache->find(path, stamp, target) : QImage();
     if (decoded.isNull()) {
         // A JPEG decodes fastest at 1/2, 1/4 or 1/8 of its size: take the smallest of those
         // that is still no smaller than the target, and keep it, so later zoom steps up to that
@@ -206,9 +203,9 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache,
         if (cache)
             cache->countDecode();
         if (decoded.isNull() || token.cancelled())
-            return RenderResult{QImage(), 0, 0, 0, 0, ds.zoom, request.rotationSteps};
+            return result;
         if (cache)
-            cache->keep(request.path, stamp, decoded);
+            cache->keep(path, stamp, decoded);
     }
     if (token.cancelled())
         return result;
@@ -216,12 +213,31 @@ RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache,
     QImage picture = decoded.size() == target
         ? decoded
         : decoded.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    picture = OverBlack(std::move(picture));
-    picture = TurnImage(picture, QuarterTurnsFor(request.rotationSteps));
+    result.picture = OverBlack(std::move(picture));
+    result.photoSize = upright;
+    return result;
+}
 
+RenderResult RenderPhoto(const RenderRequest &request, DecodedPhotoCache *cache, const CancelToken &token)
+{
+    RenderResult result;
+    result.rotationSteps = request.rotationSteps;
+    const UprightPicture decoded = DecodeUprightAt(
+        request.path,
+        [&](QSize upright) {
+            const DisplaySize ds = ComputeDisplaySize(request.zoomRequest, upright.width(), upright.height(),
+                                                      request.client.width(), request.client.height());
+            result.currentZoom = ds.zoom;
+            return QSize(ds.width, ds.height);
+        },
+        cache, token);
+    if (decoded.picture.isNull())
+        return result;
+
+    const QImage picture = TurnImage(decoded.picture, QuarterTurnsFor(request.rotationSteps));
     result.picture = picture;
-    result.photoWidth = upright.width();
-    result.photoHeight = upright.height();
+    result.photoWidth = decoded.photoSize.width();
+    result.photoHeight = decoded.photoSize.height();
     result.displayWidth = picture.width();
     result.displayHeight = picture.height();
     return result;

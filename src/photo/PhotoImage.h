@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 // The picture pipeline behind the image view: the size a photo is shown at, decoding at that
 // size, quarter turns, and saving what is shown. Everything here is safe to call from a worker
 // thread; nothing touches a widget. Functions that read or write files take the request's
@@ -86,6 +88,18 @@ struct RenderResult
     int currentZoom = 0;
     int rotationSteps = 0; // the turns already applied to `picture`
 };
+
+// A photo decoded upright (as its EXIF orientation says) at the size `sizeFor` gives for its
+// upright size, over black; a JPEG is decoded at a reduced scale whenever that size is smaller
+// than the photo. A file that cannot be decoded, an empty size or a cancelled request gives a
+// null picture.
+struct UprightPicture
+{
+    QImage picture;
+    QSize photoSize; // the photo's own upright size
+};
+UprightPicture DecodeUprightAt(const QString &path, const std::function<QSize(QSize upright)> &sizeFor,
+                               DecodedPhotoCache *cache = nullptr, const CancelToken &token = {});
 
 // Decodes `request.path` (upright, as its EXIF orientation says) at the size the zoom asks
 // for, decoding a JPEG at a reduced scale whenever the picture shown is smaller than the

@@ -1,13 +1,20 @@
 #include "photo/ThumbnailTile.h"
 
+#include "photo/ExifReader.h"
 #include "platform/DialogColours.h"
 #include "platform/WorkerFile.h"
 
+#include <QBuffer>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTransform>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 
 namespace {
 const QColor FrameGrey(200, 200, 200);
@@ -102,11 +109,118 @@ TilePlacement PlaceInTile(QSize photo)
     return place;
 }
 
-TilePicture LoadTilePicture(const QString &path, const CancelToken &token)
+namespace {
+
+// Some cameras put a 4:3 thumbnail with black bars into a 3:2 or 16:9 photo: its shape gives it
+// away. 1 % allows for thumbnails rounded to whole pixels (160 x 107 for 3:2).
+constexpr double kShapeTolerance = 0.01;
+
+bool SameShape(QSize a, QSize b)
 {
-    WorkerFile file(path, token);
-    if (!file.open(QIODevice::ReadOnly))
+    const double ra = double(a.width()) / a.height(), rb = double(b.width()) / b.height();
+    return std::abs(ra - rb) <= kShapeTolerance * rb;
+}
+
+// The placement makes one side span the well; the picture must be at least that large there.
+bool FillsWell(QSize picture, const TilePlacement &place)
+{
+    return place.scaled.width() == WellWidth ? picture.width() >= WellWidth : picture.height() >= WellHeight;
+}
+
+// EXIF orientations 5 to 8 store the picture on its side.
+QSize UprightSize(QSize stored, int orientation)
+{
+    return orientation >= 5 ? stored.transposed() : stored;
+}
+
+// Turns a picture stored as EXIF orientation 1..8 says upright, as the decoder does for the photo.
+QImage TurnUpright(const QImage &image, int orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.mirrored(true, true);
+    case 4: return image.mirrored(false, true);
+    case 5: return image.mirrored(true, false).transformed(QTransform().rotate(270));
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+// A whole JPEG stream: start of image first, end of image last (some cameras pad with zeros).
+// A thumbnail cut short would otherwise decode with its lower part grey.
+bool WholeJpeg(const unsigned char *data, size_t size)
+{
+    while (size > 0 && data[size - 1] == 0)
+        --size;
+    return size >= 4 && data[0] == 0xFF && data[1] == 0xD8 && data[size - 2] == 0xFF && data[size - 1] == 0xD9;
+}
+
+ssize_t ReadDevice(void *cookie, char *buffer, size_t size)
+{
+    const qint64 n = static_cast<QIODevice *>(cookie)->read(buffer, qint64(size));
+    return n < 0 ? -1 : ssize_t(n);
+}
+
+struct Embedded {
+    QImage image;  // upright; null when there is none or it is not faithful
+    QSize upright; // the photo's upright size
+};
+
+// The photo's embedded thumbnail, read from the header segments only.
+Embedded ReadEmbedded(QIODevice &file)
+{
+    PhotoInfo info{};
+    CExifReader reader(&info);
+    FILE *stream = fopencookie(&file, "r", cookie_io_functions_t{ReadDevice, nullptr, nullptr, nullptr});
+    if (!stream)
         return {};
+    reader.ReadSections(stream);
+    std::fclose(stream);
+
+    const CExifReader::Thumbnail thumbnail = reader.embeddedThumbnail();
+    const QSize stored(info.width, info.height);
+    if (!info.isExif || !thumbnail.data || stored.isEmpty() || !WholeJpeg(thumbnail.data, thumbnail.size))
+        return {};
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(thumbnail.data), qsizetype(thumbnail.size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader decoder(&buffer, "jpeg");
+    decoder.setAutoTransform(false); // turned by the photo's own orientation below
+    const QImage image = decoder.read();
+    if (image.isNull() || !SameShape(image.size(), stored))
+        return {};
+    const int orientation = reader.primaryOrientation();
+    Embedded embedded;
+    embedded.upright = UprightSize(stored, orientation);
+    if (!FillsWell(UprightSize(image.size(), orientation), PlaceInTile(embedded.upright)))
+        return {};
+    embedded.image = TurnUpright(image, orientation);
+    return embedded;
+}
+
+TilePicture Placed(const QImage &image, QSize photo, TileSource source)
+{
+    TilePicture picture;
+    picture.place = PlaceInTile(photo);
+    picture.image = image.size() == picture.place.scaled
+        ? image
+        : image.scaled(picture.place.scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture.source = source;
+    return picture;
+}
+
+QImage NormalThumbnail(const QImage &image)
+{
+    const QSize normal = NormalThumbnailSize(image.size());
+    return normal == image.size() ? image : image.scaled(normal, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Decodes the photo upright at the tile's size, or at the cache's normal size when `normal` is
+// set; `upright` gets the photo's upright size.
+QImage DecodeUpright(QIODevice &file, bool normal, const CancelToken &token, QSize *upright)
+{
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
@@ -115,28 +229,103 @@ TilePicture LoadTilePicture(const QString &path, const CancelToken &token)
     // The reader scales before it turns the picture upright, so a picture stored on its side
     // is asked for at the turned size.
     const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    TilePicture picture;
-    picture.place = PlaceInTile(sideways ? stored.transposed() : stored);
-    if (picture.place.scaled.isEmpty())
+    *upright = sideways ? stored.transposed() : stored;
+    const QSize target = normal ? NormalThumbnailSize(*upright) : PlaceInTile(*upright).scaled;
+    if (target.isEmpty())
         return {};
-    reader.setScaledSize(sideways ? picture.place.scaled.transposed() : picture.place.scaled);
+    reader.setScaledSize(sideways ? target.transposed() : target);
     QImage image = reader.read();
-    if (image.isNull() || token.cancelled())
+    if (token.cancelled())
         return {};
-    if (image.size() != picture.place.scaled)
-        image = image.scaled(picture.place.scaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    picture.image = image;
-    return picture;
+    return image;
 }
 
-QImage ComposeTile(const TilePicture &picture, bool uploaded)
+} // namespace
+
+TileLoad LoadTile(const QString &path, const ThumbnailCache &cache, FileStamp known, const CancelToken &token)
 {
-    QImage tile = TileFrame(uploaded);
+    RaiseImageAllocationLimit();
+    TileLoad load;
+    bool readable = false;
+    {
+        const CancelToken::Blocking call = token.blocking();
+        const QFileInfo info(path);
+        if (!info.exists())
+            return load;
+        load.stamp = {info.lastModified().toMSecsSinceEpoch(), info.size()};
+        readable = info.isReadable();
+    }
+    if (known.size >= 0 && load.stamp == known) {
+        load.unchanged = true;
+        return load;
+    }
+    // The standard keeps photos the user cannot read out of the cache altogether.
+    const bool cached = cache.enabled() && readable;
+    if (cached && !token.cancelled()) {
+        const ThumbnailCache::Found found = cache.find(path, load.stamp, token);
+        if (found.failed)
+            return load;
+        if (!found.image.isNull()) {
+            load.picture = Placed(found.image, found.image.size(), TileSource::Cache);
+            if (found.large)
+                load.forCache = NormalThumbnail(found.image);
+            return load;
+        }
+    }
+    const bool keep = cached && cache.mayWrite(path);
+
+    WorkerFile file(path, token);
+    if (token.cancelled() || !file.open(QIODevice::ReadOnly))
+        return load;
+    const Embedded embedded = ReadEmbedded(file);
+    if (!embedded.image.isNull()) {
+        load.picture = Placed(embedded.image, embedded.upright, TileSource::Embedded);
+        // A thumbnail smaller than a normal entry would be enlarged into it: only the tile uses it.
+        if (keep && std::max(embedded.image.width(), embedded.image.height()) >= ThumbnailCache::NormalSize)
+            load.forCache = NormalThumbnail(embedded.image);
+        return load;
+    }
+    if (token.cancelled() || !file.seek(0))
+        return load;
+    load.decodes = 1;
+    QSize upright;
+    const QImage decoded = DecodeUpright(file, keep, token, &upright);
+    if (decoded.isNull()) {
+        load.failed = keep && !token.cancelled();
+        return load;
+    }
+    load.picture = Placed(decoded, upright, TileSource::Decoded);
+    if (keep)
+        load.forCache = decoded;
+    return load;
+}
+
+void StoreTileLoad(const ThumbnailCache &cache, const QString &path, const TileLoad &load, const CancelToken &token)
+{
+    if (load.failed)
+        cache.storeFailure(path, load.stamp, token);
+    else if (!load.forCache.isNull())
+        cache.store(path, load.stamp, load.forCache, token);
+}
+
+TilePicture LoadTilePicture(const QString &path, const CancelToken &token)
+{
+    return LoadTile(path, ThumbnailCache(), {}, token).picture;
+}
+
+QImage ComposeTile(const TilePicture &picture, const QImage &frame)
+{
+    QImage tile = frame;
     if (!picture.image.isNull()) {
         QPainter p(&tile);
         p.drawImage(picture.place.at, picture.image, QRect(0, 0, WellWidth, WellHeight));
     }
     return tile;
+}
+
+QImage ComposeTile(const TilePicture &picture, bool uploaded)
+{
+    return ComposeTile(picture, TileFrame(uploaded));
 }
 
 QImage MakeThumbnailTile(const QString &path, bool uploaded, const CancelToken &token)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "photo/PhotoImage.h"
+#include "photo/ThumbnailCache.h"
 #include "platform/Worker.h"
 
 #include <QImage>
@@ -31,18 +33,44 @@ struct TilePlacement {
 // height instead, so that it never spills over the frame. Empty for an empty size.
 TilePlacement PlaceInTile(QSize photo);
 
-// A photo's picture for its tile, upright as its EXIF orientation says, decoded at the
-// tile's size (never the full size), with where it goes in the well. Null when the photo
-// cannot be decoded or the request was cancelled. This is the step that a photo's embedded
-// thumbnail or a tile cached on disk would serve before decoding.
+// Where a tile's picture came from.
+enum class TileSource { None, Cache, Embedded, Decoded };
+
+// A photo's picture for its tile, upright as its EXIF orientation says, with where it goes in
+// the well.
 struct TilePicture {
-    QImage image;
+    QImage image; // null when the photo cannot be shown
     TilePlacement place;
+    TileSource source = TileSource::None;
 };
+
+// The photo's own embedded EXIF thumbnail when it is faithful (it decodes, it fills the well on
+// the side that fills it, and it has the photo's shape within 1 %), else the photo decoded at
+// the tile's size (never the full size). Null when the photo cannot be decoded or the request
+// was cancelled.
 TilePicture LoadTilePicture(const QString &path, const CancelToken &token = {});
+
+// What making one tile found, and what is to go into the shared thumbnail cache afterwards.
+struct TileLoad {
+    TilePicture picture;
+    FileStamp stamp;        // the file's as it was read; size -1 when there is no such file
+    bool unchanged = false; // the file still has the stamp it was asked about: nothing was read
+    int decodes = 0;        // decodes of the photo itself (0 or 1)
+    QImage forCache;        // a normal-size thumbnail to store; null for none
+    bool failed = false;    // the photo can be read but not decoded: the failure is to be stored
+};
+
+// A tile's picture by the quickest way there is: nothing at all when the file still has the
+// stamp `known` of a picture already at hand (size -1 for none); else a valid entry of the
+// shared cache (or its record of a failure); else the embedded thumbnail; else decoding. It
+// only reads: what is to be written comes back, so that filling the cache never slows a page.
+TileLoad LoadTile(const QString &path, const ThumbnailCache &cache, FileStamp known = {}, const CancelToken &token = {});
+// Writes what a load left to store.
+void StoreTileLoad(const ThumbnailCache &cache, const QString &path, const TileLoad &load, const CancelToken &token = {});
 
 // A copy of the frame with the picture in its well (at most 100 x 90 pixels of it).
 QImage ComposeTile(const TilePicture &picture, bool uploaded);
+QImage ComposeTile(const TilePicture &picture, const QImage &frame);
 
 // The tile of a photo file; a photo that cannot be decoded gives the frame with an empty
 // well. Safe on any thread.

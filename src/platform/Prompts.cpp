@@ -155,6 +155,8 @@ PromptAnswer Prompts::showMessageBox(const Prompt &prompt)
 {
     QMessageBox box(toIcon(prompt.icon), prompt.caption, prompt.text, QMessageBox::NoButton, prompt.owner.data());
     box.setPalette(DialogPalette());
+    // Texts carry file names and camera data: a "<b>" in them is text, not markup.
+    box.setTextFormat(Qt::PlainText);
     const QList<PromptAnswer> answers = answersOf(prompt.buttons);
     for (PromptAnswer a : answers)
         box.addButton(toStandard(a));

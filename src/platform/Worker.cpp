@@ -13,8 +13,14 @@
 namespace workerdetail {
 
 namespace {
-// Below-normal priority: a nice value the user's other work outranks.
-constexpr int kLowNice = 10;
+// Nice values by priority, above the program's own: Low is below normal, a value the user's
+// other work outranks; Background yields to everything.
+constexpr int kNiceAbove[kWorkPriorities] = {0, 10, 19};
+
+int Rank(WorkPriority p)
+{
+    return int(p);
+}
 } // namespace
 
 struct Job
@@ -26,13 +32,19 @@ struct Job
 struct PoolState
 {
     WorkerPool::Options options;
+    int baseNice = 0; // the program's, as the pool's creator runs
     std::mutex mutex;
-    std::condition_variable work;  // idle threads wait here
+    std::condition_variable work;  // threads without a request wait here
     std::condition_variable watch; // the watcher waits here
-    std::deque<Job> queue;
+    std::deque<Job> queue;         // highest priority first, then in order of arrival
     std::vector<std::shared_ptr<TaskState>> running;
     int threads = 0;
-    int idle = 0;
+    // A thread runs requests of one priority, at its nice value: a thread's nice value can be
+    // raised but never lowered again, and a new thread inherits its creator's. So threads are
+    // started by the watcher, which runs at the program's own.
+    int classThreads[kWorkPriorities] = {};
+    int classBusy[kWorkPriorities] = {};
+    int toStart[kWorkPriorities] = {};
     bool watching = false;
     bool closing = false;
 };
@@ -74,47 +86,98 @@ bool stuck(const TaskState &t)
     return t.stalled || t.waitingOnOwner;
 }
 
-void RunThread(std::shared_ptr<PoolState> pool);
+// Requests running at `rank` or a higher priority, stuck ones left out.
+int RunningAtOrAbove(const PoolState &pool, int rank)
+{
+    return int(std::count_if(pool.running.begin(), pool.running.end(), [rank](const std::shared_ptr<TaskState> &t) {
+        return Rank(t->priority) <= rank && !stuck(*t);
+    }));
+}
+
+// Only the head of the queue ever starts, so nothing overtakes a request of higher priority.
+bool HeadMayStart(const PoolState &pool, int rank)
+{
+    if (pool.queue.empty())
+        return false;
+    const int head = Rank(pool.queue.front().task->priority);
+    return head == rank && RunningAtOrAbove(pool, head) < pool.options.maxThreads;
+}
+
+bool Queued(const PoolState &pool, int rank)
+{
+    return std::any_of(pool.queue.begin(), pool.queue.end(), [rank](const Job &j) { return Rank(j.task->priority) == rank; });
+}
+
+void RunThread(std::shared_ptr<PoolState> pool, int rank);
 void Watch(std::shared_ptr<PoolState> pool);
 
-// Starts threads for queued work while the pool is under its limit; idle threads are woken
-// first. Called with the pool's mutex held.
-void Staff(const std::shared_ptr<PoolState> &pool)
+void EnsureWatcher(const std::shared_ptr<PoolState> &pool)
 {
-    const qsizetype waiting = qsizetype(pool->queue.size()) - pool->idle;
-    if (pool->idle > 0)
-        pool->work.notify_all();
-    if (waiting <= 0)
-        return;
-    const int stuckThreads = int(std::count_if(pool->running.begin(), pool->running.end(),
-                                               [](const std::shared_ptr<TaskState> &t) { return stuck(*t); }));
-    const int room = pool->options.maxThreads - (pool->threads - stuckThreads);
-    const int start = int(std::min<qsizetype>({waiting, qsizetype(room), qsizetype(pool->options.threadCap - pool->threads)}));
-    for (int i = 0; i < start; ++i) {
-        ++pool->threads;
-        std::thread(RunThread, pool).detach();
+    if (!pool->watching) {
+        pool->watching = true;
+        std::thread(Watch, pool).detach();
     }
 }
 
-void SetUpThread(const WorkerPool::Options &options)
+// Wakes or has the watcher start threads for the queued requests that may start now, in queue
+// order. Called with the pool's mutex held.
+void Staff(const std::shared_ptr<PoolState> &pool)
 {
-    pthread_setname_np(pthread_self(), options.name);
-    if (options.priority == WorkPriority::Low)
-        setpriority(PRIO_PROCESS, id_t(gettid()), kLowNice);
+    int running[kWorkPriorities] = {};
+    for (const std::shared_ptr<TaskState> &t : pool->running)
+        if (!stuck(*t))
+            ++running[Rank(t->priority)];
+    int wanted[kWorkPriorities] = {};
+    for (const Job &job : pool->queue) {
+        const int rank = Rank(job.task->priority);
+        int atOrAbove = 0;
+        for (int r = 0; r <= rank; ++r)
+            atOrAbove += running[r];
+        if (atOrAbove >= pool->options.maxThreads)
+            break;
+        ++running[rank];
+        ++wanted[rank];
+    }
+    bool wake = false, start = false;
+    for (int rank = 0; rank < kWorkPriorities; ++rank) {
+        const int spare = pool->classThreads[rank] - pool->classBusy[rank];
+        wake = wake || (wanted[rank] > 0 && spare > 0);
+        const int more = std::min(wanted[rank] - spare, pool->options.threadCap - pool->threads);
+        if (more > 0) {
+            pool->threads += more;
+            pool->classThreads[rank] += more;
+            pool->toStart[rank] += more;
+            start = true;
+        }
+    }
+    // Whatever starts now is watched for stalls.
+    if (wake || start)
+        EnsureWatcher(pool);
+    if (wake)
+        pool->work.notify_all();
+    if (start)
+        pool->watch.notify_all();
 }
 
-void RunThread(std::shared_ptr<PoolState> pool)
+void SetUpThread(const PoolState &pool, int rank)
 {
-    SetUpThread(pool->options);
+    pthread_setname_np(pthread_self(), pool.options.name);
+    const int nice = std::min(19, pool.baseNice + kNiceAbove[rank]);
+    if (getpriority(PRIO_PROCESS, id_t(gettid())) != nice)
+        setpriority(PRIO_PROCESS, id_t(gettid()), nice);
+}
+
+void RunThread(std::shared_ptr<PoolState> pool, int rank)
+{
+    SetUpThread(*pool, rank);
     std::unique_lock lock(pool->mutex);
     for (;;) {
-        if (pool->queue.empty()) {
-            if (pool->closing)
+        if (!HeadMayStart(*pool, rank)) {
+            if (pool->closing && !Queued(*pool, rank))
                 break;
-            ++pool->idle;
-            const bool woken = pool->work.wait_for(lock, pool->options.idleExpiry,
-                                                   [&] { return !pool->queue.empty() || pool->closing; });
-            --pool->idle;
+            const bool woken = pool->work.wait_for(lock, pool->options.idleExpiry, [&] {
+                return HeadMayStart(*pool, rank) || (pool->closing && !Queued(*pool, rank));
+            });
             if (!woken)
                 break;
             continue;
@@ -125,39 +188,57 @@ void RunThread(std::shared_ptr<PoolState> pool)
         if (job.task->cancelled) {
             job.run = nullptr;
             job.task->setFinished();
+            Staff(pool);
             continue;
         }
         pool->running.push_back(job.task);
-        if (!pool->watching) {
-            pool->watching = true;
-            std::thread(Watch, pool).detach();
-        }
+        ++pool->classBusy[rank];
         pool->watch.notify_all();
+        // The next request may be another priority's: its threads look again.
+        if (!pool->queue.empty())
+            pool->work.notify_all();
         lock.unlock();
         job.run();
         job.run = nullptr; // the work's copies go before the request counts as ended
         lock.lock();
         pool->running.erase(std::find(pool->running.begin(), pool->running.end(), job.task));
+        --pool->classBusy[rank];
         job.task->setFinished();
+        Staff(pool);
     }
     --pool->threads;
+    --pool->classThreads[rank];
+    // At the thread cap, a request of another priority may have waited for this thread to go.
+    Staff(pool);
 }
 
-// Finds requests stuck in a blocking call, tells their owners, and lets the pool replace them.
+bool ThreadsToStart(const PoolState &pool)
+{
+    return std::any_of(std::begin(pool.toStart), std::end(pool.toStart), [](int n) { return n > 0; });
+}
+
+// Starts the threads asked for, finds requests stuck in a blocking call, tells their owners,
+// and lets the pool replace them. Ends once nothing has run or waited for a while; a request
+// can only be queued from then on by its owner's thread, which starts a new watcher.
 void Watch(std::shared_ptr<PoolState> pool)
 {
     using namespace std::chrono;
     const milliseconds tick = std::max(milliseconds(10), pool->options.stallAfter / 4);
     std::unique_lock lock(pool->mutex);
     for (;;) {
+        for (int rank = 0; rank < kWorkPriorities; ++rank)
+            for (; pool->toStart[rank] > 0; --pool->toStart[rank])
+                std::thread(RunThread, pool, rank).detach();
         if (pool->running.empty()) {
-            if (pool->closing
+            // Queued requests keep it: they are about to run, and must be watched.
+            const auto done = [&] { return pool->closing && pool->queue.empty(); };
+            if (done()
                 || !pool->watch.wait_for(lock, pool->options.idleExpiry,
-                                         [&] { return !pool->running.empty() || pool->closing; }))
+                                         [&] { return !pool->running.empty() || ThreadsToStart(*pool) || done(); }))
                 break;
             continue;
         }
-        pool->watch.wait_for(lock, tick);
+        pool->watch.wait_for(lock, tick, [&] { return ThreadsToStart(*pool); });
         const qint64 now = SteadyMs();
         std::vector<std::shared_ptr<TaskState>> found;
         for (const std::shared_ptr<TaskState> &t : pool->running) {
@@ -205,7 +286,10 @@ void Submit(const std::shared_ptr<PoolState> &pool, std::shared_ptr<TaskState> t
 {
     std::lock_guard lock(pool->mutex);
     task->queuedSince = SteadyMs();
-    pool->queue.push_back({std::move(task), std::move(run)});
+    const int rank = Rank(task->priority);
+    const auto after = std::find_if(pool->queue.begin(), pool->queue.end(),
+                                    [rank](const Job &j) { return Rank(j.task->priority) > rank; });
+    pool->queue.insert(after, {std::move(task), std::move(run)});
     Staff(pool);
 }
 
@@ -222,6 +306,9 @@ void TakeBack(const std::shared_ptr<PoolState> &pool, const std::vector<std::sha
                 ++it;
             }
         }
+        // What was behind a request taken back may start now.
+        if (!taken.empty())
+            Staff(pool);
     }
     for (Job &job : taken) {
         job.run = nullptr;
@@ -262,6 +349,7 @@ WorkerPool::WorkerPool(Options options) : state_(std::make_shared<PoolState>())
     if (options.maxThreads <= 0)
         options.maxThreads = std::max(1, QThread::idealThreadCount());
     state_->options = options;
+    state_->baseNice = getpriority(PRIO_PROCESS, id_t(gettid()));
 }
 
 WorkerPool::~WorkerPool()
@@ -278,8 +366,10 @@ int WorkerPool::threadCount() const
     return state_->threads;
 }
 
-Worker::Worker(QObject *owner, WorkerPool &pool)
-    : pool_(pool.state_), outbox_(std::make_shared<Outbox>()), tracker_(std::make_shared<Tracker>())
+Worker::Worker(QObject *owner, WorkerPool &pool) : Worker(owner, pool, pool.state_->options.priority) {}
+
+Worker::Worker(QObject *owner, WorkerPool &pool, WorkPriority priority)
+    : pool_(pool.state_), outbox_(std::make_shared<Outbox>()), tracker_(std::make_shared<Tracker>()), priority_(priority)
 {
     outbox_->receiver = owner;
 }
@@ -307,7 +397,7 @@ std::shared_ptr<TaskState> Worker::newTask(quint64 number)
 {
     live_.erase(std::remove_if(live_.begin(), live_.end(), [](const std::shared_ptr<TaskState> &t) { return t->finished.load(); }),
                 live_.end());
-    auto task = std::make_shared<TaskState>(number);
+    auto task = std::make_shared<TaskState>(number, priority_);
     task->tracker = tracker_;
     task->onStalled = [outbox = outbox_, self = this, number] { Post(outbox, [self, number] { self->stalled(number); }); };
     pending_[number] = task;

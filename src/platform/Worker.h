@@ -24,12 +24,12 @@
 // (paths, sizes, flags, a copy of a settings record), never a pointer into a widget or into
 // settings that a dialog may change under it. `Worker::start` numbers the requests, rising.
 //
-// Work. The work runs on a `WorkerPool`, at that pool's priority. It gets a `WorkerTask`: it
-// tests `task.cancelled()` between its stages and returns early once it is set, and it runs
-// every call that may block (opening or reading a file, listing a folder, a network wait) inside
-// `task.token().blocking()`, or reads through a `WorkerFile`, so that a call stuck for longer
-// than the pool's `stallAfter` is known as stuck: the pool then starts another thread for the
-// work queued behind it, and the owner hears of it (`Worker::onStalled`).
+// Work. The work runs on a `WorkerPool`, at its worker's priority (by default the pool's). It
+// gets a `WorkerTask`: it tests `task.cancelled()` between its stages and returns early once it
+// is set, and it runs every call that may block (opening or reading a file, listing a folder,
+// a network wait) inside `task.token().blocking()`, or reads through a `WorkerFile`, so that a
+// call stuck for longer than the pool's `stallAfter` is known as stuck: the pool then starts
+// another thread for the work queued behind it, and the owner hears of it (`Worker::onStalled`).
 //
 // Results. What the work returns reaches `deliver(number, result)` on the owner's thread by a
 // queued call. Only requests still wanted are delivered: `CancelOthers` cancels every older
@@ -52,7 +52,11 @@
 // Threading: `Worker` and its queries are for the owner's thread only; `CancelToken`,
 // `WorkerTask` and `WorkerPool` may be used from any thread.
 
-enum class WorkPriority { Normal, Low };
+// Highest first. One pool serves requests of every priority: a queued request starts before
+// any of lower priority, and runs on a thread at its priority's nice value (Normal the
+// program's own, Low below normal, Background only when nothing else wants the processor).
+enum class WorkPriority { Normal, Low, Background };
+inline constexpr int kWorkPriorities = 3;
 
 namespace workerdetail {
 
@@ -68,8 +72,9 @@ struct Tracker
 
 struct TaskState
 {
-    explicit TaskState(quint64 n) : number(n) {}
+    explicit TaskState(quint64 n, WorkPriority p = WorkPriority::Normal) : number(n), priority(p) {}
     const quint64 number;
+    const WorkPriority priority;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
@@ -149,20 +154,23 @@ private:
     std::shared_ptr<workerdetail::TaskState> state_;
 };
 
-// Threads for workers' requests, started when needed and ended after a while idle. At most
-// `maxThreads` run at once, not counting threads stuck in a blocking call or waiting on an
-// answer: those are replaced, so a file that never opens holds up nothing else. Threads are
+// Threads for workers' requests, started when needed and ended after a while idle. Requests
+// start in order of priority, then of arrival. A request starts while fewer than `maxThreads`
+// requests of its priority or a higher one run, so a request of the highest priority never
+// waits for lower ones to end (the shown photo before the page's tiles), and lower ones give
+// way to higher ones as they end. Threads stuck in a blocking call or waiting on an answer do
+// not count: they are replaced, so a file that never opens holds up nothing else. Threads are
 // never joined; a stuck one ends when its call returns, or with the process. No more than
-// `threadCap` threads live at once, stuck ones included; once that many are stuck, a request
-// queued behind them for longer than `stallAfter` counts as stuck too, so that its owner
-// writes it off instead of waiting for a thread that may never come.
+// `threadCap` threads live at once, stuck ones included; once every one of them is stuck, a
+// request queued behind them for longer than `stallAfter` counts as stuck too, so that its
+// owner writes it off instead of waiting for a thread that may never come.
 class WorkerPool
 {
 public:
     struct Options
     {
         const char *name = "worker"; // thread names, at most 15 characters
-        WorkPriority priority = WorkPriority::Normal;
+        WorkPriority priority = WorkPriority::Normal; // of workers that name none
         int maxThreads = 0; // 0: one per core
         std::chrono::milliseconds stallAfter{1000};
         std::chrono::milliseconds idleExpiry{10000};
@@ -222,6 +230,7 @@ public:
     enum Replace { KeepOthers, CancelOthers };
 
     Worker(QObject *owner, WorkerPool &pool);
+    Worker(QObject *owner, WorkerPool &pool, WorkPriority priority);
     ~Worker();
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
@@ -256,6 +265,7 @@ private:
     std::map<quint64, std::shared_ptr<workerdetail::TaskState>> pending_;
     std::vector<std::shared_ptr<workerdetail::TaskState>> live_; // every request not yet seen ending
     std::function<void(quint64)> stalledHandler_;
+    WorkPriority priority_;
     quint64 next_ = 0;
 };
 

@@ -2,6 +2,7 @@
 #include "app/PhotoCommands.h"
 #include "app/RunFlags.h"
 #include "browse/ImageView.h"
+#include "browse/SlideShowDlg.h"
 #include "browse/ThumbsView.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +40,7 @@ public:
     void UploadPhotos(const QStringList &sources) override { calls.append({"UploadPhotos", sources, buyMode()}); }
     void ShowAdvancedSettings() override { calls.append({"ShowAdvancedSettings", {}, buyMode()}); }
     void ShowSlideShow() override { calls.append({"ShowSlideShow", {}, buyMode()}); }
+    void SendPhotosByMail(const QStringList &paths) override { calls.append({"SendPhotosByMail", paths, buyMode()}); }
     void RenamePhoto(const QString &path, const QString &newName) override
     {
         calls.append({"RenamePhoto", {path, newName}, buyMode()});
@@ -136,7 +139,7 @@ private slots:
         QVERIFY(commands.calls.isEmpty());
 
         // The list's requests arrive with the photo's path.
-        emit list->renameRequested(1, "sea.jpg");
+        emit list->renameRequested(all[1], "sea.jpg");
         QCOMPARE(commands.calls, (QList<Call>{{"RenamePhoto", {all[1], "sea.jpg"}, false}}));
 
         // The listed folder went to the top of the recent folders; the second entry opens.
@@ -146,6 +149,86 @@ private slots:
         QVERIFY(second);
         second->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(list->currentFolder(), other.path(), 20000);
+    }
+
+    void theListsCommandsReachTheirHomes()
+    {
+        Fixture f;
+        QTemporaryDir photos;
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            writeFile(photos.filePath(name), jpeg(QSize(64, 48), Qt::darkGreen));
+        RecordingCommands commands(f.frame, f.context());
+        CThumbsView *list = f.frame.GetPhotoList();
+        QSignalSpy done(list, &CThumbsView::workerFinished);
+        list->ListFolder(photos.path());
+        QVERIFY(done.wait(20000));
+        list->setCurrentRow(1);
+        list->item(2)->setSelected(true);
+        const QStringList selected{photos.filePath("b.jpg"), photos.filePath("c.jpg")};
+        using Call = RecordingCommands::Call;
+
+        const struct {
+            ThumbsCommand command;
+            Call call;
+        } routes[] = {
+            {ThumbsCommand::UploadPhotos, {"UploadPhotos", selected, false}},
+            {ThumbsCommand::BuyPhotos, {"UploadPhotos", selected, true}},
+            {ThumbsCommand::SendAsEmail, {"SendPhotosByMail", selected, false}},
+        };
+        for (const auto &route : routes) {
+            commands.calls.clear();
+            emit list->commandRequested(route.command);
+            QCOMPARE(commands.calls, QList<Call>{route.call});
+        }
+        // Without a selection mark they do nothing.
+        list->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+        commands.calls.clear();
+        for (const auto &route : routes)
+            emit list->commandRequested(route.command);
+        QVERIFY(commands.calls.isEmpty());
+    }
+
+    void theSlideShowStartsAtThePhotoShown()
+    {
+        Fixture f;
+        QTemporaryDir photos;
+        QStringList all;
+        for (int i = 1; i <= 10; ++i) {
+            all << photos.filePath(QString("p%1.jpg").arg(i, 2, 10, QChar('0')));
+            writeFile(all.last(), jpeg(QSize(64, 48), Qt::darkBlue));
+        }
+        PhotoCommands commands(f.frame, f.context());
+        f.frame.show();
+        CThumbsView *list = f.frame.GetPhotoList();
+        QSignalSpy done(list, &CThumbsView::workerFinished);
+        list->ListFolder(photos.path());
+        QVERIFY(done.wait(20000));
+        QCOMPARE(commands.SlideShowStart(), 0);
+        // On the second page, its first photo shown: the ninth of the folder.
+        list->NextPage();
+        QVERIFY(done.wait(20000));
+        list->ShowPhotoAt(0, true);
+        QCOMPARE(commands.SlideShowStart(), 8);
+        // The view shows a photo the list does not hold: the list's shown photo, on its page.
+        f.frame.GetImageView()->SetFile(photos.filePath("elsewhere.jpg"));
+        list->ShowPhotoAt(1, false);
+        f.frame.GetImageView()->SetFile(photos.filePath("elsewhere.jpg"));
+        QCOMPARE(commands.SlideShowStart(), 9);
+
+        // The frame's command opens it there, over the whole folder; Escape ends it.
+        list->ShowPhotoAt(0, true);
+        int index = -1;
+        QStringList slides;
+        QTimer::singleShot(0, [&] {
+            auto *show = qobject_cast<CSlideShowDlg *>(QApplication::activeModalWidget());
+            QVERIFY(show);
+            index = show->slideIndex();
+            slides = show->slideList();
+            QTest::keyClick(show, Qt::Key_Escape);
+        });
+        f.frame.Execute(FrameCommand::SlideShow);
+        QCOMPARE(index, 8);
+        QCOMPARE(slides, all);
     }
 
     void theAccountDialogAnswersIntoTheFieldsOwners()

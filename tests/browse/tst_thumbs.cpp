@@ -9,6 +9,36 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+
+#include <sys/stat.h>
+
+namespace {
+QImage Icon(const CThumbsView &list, int row)
+{
+    return list.item(row)->icon().pixmap(TileWidth, TileHeight).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+bool Greenish(QColor c)
+{
+    return c.green() > 180 && c.red() < 90 && c.blue() < 90;
+}
+
+// Differs from `b` somewhere inside `box`, and nowhere outside it.
+bool DiffersOnlyIn(const QImage &a, const QImage &b, QRect box)
+{
+    bool inside = false;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                if (!box.contains(x, y))
+                    return false;
+                inside = true;
+            }
+    return inside;
+}
+} // namespace
+
 class TestThumbs : public QObject
 {
     Q_OBJECT
@@ -85,7 +115,7 @@ private slots:
         editor->setText("renamed.jpg");
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_COMPARE(rename.size(), 1);
-        QCOMPARE(rename[0], (QList<QVariant>{2, QString("renamed.jpg")}));
+        QCOMPARE(rename[0], (QList<QVariant>{dir.filePath("IMG_3.jpg"), QString("renamed.jpg")}));
         QCOMPARE(list.item(2)->text(), QString("IMG_3.jpg"));
         QCOMPARE(list.GetItemPath(2), dir.filePath("IMG_3.jpg"));
     }
@@ -185,6 +215,101 @@ private slots:
         QCOMPARE(list.photos().last(), late);
         QCOMPARE(read[0][1].toInt(), 9);
         QCOMPARE(pages.last(), (QList<QVariant>{0, 2}));
+    }
+
+    void camerasThumbnailsNeedNoDecoding()
+    {
+        QTemporaryDir dir;
+        for (int i = 1; i <= 3; ++i)
+            writeFile(dir.filePath(QString("IMG_%1.jpg").arg(i)),
+                      jpegWithThumbnail(markedImage({400, 300}), encodedJpeg(markedImage({160, 120}, Qt::green))));
+        CThumbsView list;
+        list.SetThumbnailCache(ThumbnailCache());
+        QSignalSpy done(&list, &CThumbsView::workerFinished);
+        list.ListFolder(dir.path());
+        QVERIFY(done.wait());
+        QCOMPARE(list.count(), 3);
+        QCOMPARE(list.decodeCount(), 0);
+        // The lower right of the picture is the thumbnail's green, not the photo's blue.
+        QVERIFY(Greenish(Icon(list, 2).pixelColor(90, 80)));
+    }
+
+    void aPageShownAgainAppearsAtOnceAndAMarkChangeOnlyReframes()
+    {
+        QTemporaryDir dir;
+        for (int i = 1; i <= 16; ++i) {
+            writeFile(dir.filePath(QString("IMG_%1.jpg").arg(i)), jpeg(QSize(400, 300), Qt::blue));
+            setModified(dir.filePath(QString("IMG_%1.jpg").arg(i)), 1700000000);
+        }
+        const QString first = dir.filePath("IMG_1.jpg"), second = dir.filePath("IMG_2.jpg");
+        std::atomic<bool> firstUploaded{false};
+        CThumbsView list;
+        list.SetThumbnailCache(ThumbnailCache());
+        list.SetUploadedLookup([&](const QStringList &paths) {
+            QMap<QString, QString> up;
+            if (firstUploaded && paths.contains(first))
+                up.insert(first, "20260101000000000");
+            return up;
+        });
+        QSignalSpy done(&list, &CThumbsView::workerFinished);
+        list.ListFolder(dir.path());
+        QVERIFY(done.wait());
+        list.NextPage();
+        QVERIFY(done.wait());
+        QCOMPARE(list.decodeCount(), 16);
+
+        // Meanwhile one photo of the first page changes.
+        writeFile(second, jpeg(QSize(400, 300), Qt::red));
+        setModified(second, 1700000100);
+        list.PrevPage();
+        // Shown before any request has answered.
+        QCOMPARE(list.count(), 8);
+        QCOMPARE(list.item(0)->text(), QString("IMG_1.jpg"));
+        QVERIFY(done.wait());
+        QCOMPARE(list.decodeCount(), 17);
+        QVERIFY(Icon(list, 1).pixelColor(59, 54).red() > 180);
+        const QImage plain = Icon(list, 0);
+
+        firstUploaded = true;
+        list.StartThumbnailWorker();
+        QVERIFY(done.wait());
+        QCOMPARE(list.decodeCount(), 17);
+        QVERIFY(list.uploadedOnPage().contains(first));
+        QVERIFY(DiffersOnlyIn(Icon(list, 0), plain, QRect(33, 103, 52, 5)));
+    }
+
+    void theSharedCacheFillsAfterThePageAndServesTheNextStart()
+    {
+        QTemporaryDir dir, cacheDir;
+        writeFile(dir.filePath("a.jpg"), jpeg(QSize(400, 300), Qt::blue));
+        writeFile(dir.filePath("b.jpg"), markedJpeg(QSize(300, 400)));
+        writeFile(dir.filePath("broken.jpg"), "not a photo");
+        const ThumbnailCache cache(ThumbnailCache::Options{cacheDir.filePath("thumbnails"), {}, "quillmere-test"});
+        {
+            CThumbsView list;
+            list.SetThumbnailCache(cache);
+            QSignalSpy done(&list, &CThumbsView::workerFinished);
+            list.ListFolder(dir.path());
+            QVERIFY(done.wait());
+            QCOMPARE(list.decodeCount(), 3);
+            QTRY_COMPARE(list.pendingCacheWrites(), 0);
+        }
+        QCOMPARE(QDir(cache.normalFolder()).entryList(QDir::Files).size(), 2);
+        const QString failure = cache.failFolder() + u'/' + ThumbnailFileName(ThumbnailUri(dir.filePath("broken.jpg")));
+        struct stat before{}, after{};
+        QCOMPARE(::stat(QFile::encodeName(failure).constData(), &before), 0);
+
+        // Started again: every tile from the cache, the failure neither tried nor written again.
+        CThumbsView again;
+        again.SetThumbnailCache(cache);
+        QSignalSpy done(&again, &CThumbsView::workerFinished);
+        again.ListFolder(dir.path());
+        QVERIFY(done.wait());
+        QCOMPARE(again.count(), 3);
+        QCOMPARE(again.decodeCount(), 0);
+        QCOMPARE(again.pendingCacheWrites(), 0);
+        QCOMPARE(::stat(QFile::encodeName(failure).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
     }
 };
 

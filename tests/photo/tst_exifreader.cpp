@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include <cstring>
+#include <functional>
+#include <map>
 
 using namespace testexif;
 
@@ -16,6 +18,8 @@ struct Result
     std::string error;
     int sections = 0;
     std::string diagnostics;
+    std::string thumbnail; // the embedded thumbnail's bytes
+    int primaryOrientation = 0;
 };
 
 Result Read(const std::string &stream)
@@ -28,6 +32,10 @@ Result Read(const std::string &stream)
     r.error = reader.lastError();
     r.sections = reader.sectionCount();
     r.diagnostics = reader.diagnostics();
+    const CExifReader::Thumbnail thumbnail = reader.embeddedThumbnail();
+    if (thumbnail.data)
+        r.thumbnail.assign(reinterpret_cast<const char *>(thumbnail.data), thumbnail.size);
+    r.primaryOrientation = reader.primaryOrientation();
     return r;
 }
 
@@ -237,6 +245,81 @@ private slots:
         r = ReadExif(w.exifBlock({w.rawTag(0x010F, 2, 64, 40)}));
         QCOMPARE(r.error, std::string("Illegal pointer offset value in EXIF."));
         QVERIFY(!r.info.isExif);
+    }
+
+    void embeddedThumbnailIsLocatedOnlyWhereItReallyLies_data()
+    {
+        QTest::addColumn<bool>("big");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("found");
+        for (bool big : {false, true}) {
+            const char *order = big ? "MM" : "II";
+            QTest::addRow("%s whole", order) << big << "" << true;
+            QTest::addRow("%s as SHORT values", order) << big << "short" << true;
+            QTest::addRow("%s one byte past the block", order) << big << "length past" << false;
+            QTest::addRow("%s offset past the block", order) << big << "offset past" << false;
+            QTest::addRow("%s offset and length wrap 32 bits", order) << big << "wrap" << false;
+            QTest::addRow("%s empty", order) << big << "zero length" << false;
+            QTest::addRow("%s length missing", order) << big << "no length" << false;
+            QTest::addRow("%s offset as text", order) << big << "text offset" << false;
+            QTest::addRow("%s tags in the main directory", order) << big << "main directory" << false;
+            QTest::addRow("%s a later block without one", order) << big << "later block" << false;
+        }
+    }
+    void embeddedThumbnailIsLocatedOnlyWhereItReallyLies()
+    {
+        QFETCH(bool, big);
+        QFETCH(QString, fault);
+        QFETCH(bool, found);
+        TiffWriter w(big);
+        const Bytes jpeg{0xFF, 0xD8, 'p', 'i', 'c', 't', 'u', 'r', 'e', 0xFF, 0xD9};
+        const uint32_t length = uint32_t(jpeg.size());
+        const std::vector<Entry> main{w.asciiTag(0x010F, "Maker"), w.shortTag(0x0112, 6)};
+        const std::vector<Entry> exif{w.shortTag(0x8827, 100)};
+        // IFD1's own orientation overwrites the record's, not the main image's.
+        const std::vector<Entry> ifd1{w.shortTag(0x0112, 1), w.rationalTag(0x011A, 72, 1)};
+        // IFD1 with the location entries `location(at)`, the thumbnail appended at `at`.
+        auto located = [&](const std::function<std::vector<Entry>(uint32_t at)> &location) {
+            std::vector<Entry> dir = ifd1;
+            for (const Entry &e : location(0))
+                dir.push_back(e);
+            const uint32_t at = uint32_t(w.exifBlock(main, exif, dir).size() - 6);
+            dir = ifd1;
+            for (const Entry &e : location(at))
+                dir.push_back(e);
+            Bytes block = w.exifBlock(main, exif, dir);
+            TiffWriter::append(block, jpeg);
+            return block;
+        };
+        std::map<QString, std::function<std::vector<Entry>(uint32_t)>> locations{
+            {"", [&](uint32_t at) { return std::vector<Entry>{w.longTag(0x0201, at), w.longTag(0x0202, length)}; }},
+            {"short", [&](uint32_t at) { return std::vector<Entry>{w.shortTag(0x0201, at), w.shortTag(0x0202, length)}; }},
+            {"length past", [&](uint32_t at) { return std::vector<Entry>{w.longTag(0x0201, at), w.longTag(0x0202, length + 1)}; }},
+            {"offset past", [&](uint32_t at) { return std::vector<Entry>{w.longTag(0x0201, at + 1), w.longTag(0x0202, length)}; }},
+            {"wrap", [&](uint32_t) { return std::vector<Entry>{w.longTag(0x0201, 0xFFFFFFF8u), w.longTag(0x0202, length)}; }},
+            {"zero length", [&](uint32_t at) { return std::vector<Entry>{w.longTag(0x0201, at), w.longTag(0x0202, 0)}; }},
+            {"no length", [&](uint32_t at) { return std::vector<Entry>{w.longTag(0x0201, at)}; }},
+            {"text offset", [&](uint32_t) { return std::vector<Entry>{w.asciiTag(0x0201, "12"), w.longTag(0x0202, length)}; }},
+        };
+        Bytes block;
+        std::string before;
+        if (fault == "main directory") {
+            block = w.exifBlock({main[0], main[1], w.longTag(0x0201, 8), w.longTag(0x0202, 4)}, exif);
+        } else if (fault == "later block") {
+            before = Segment(0xE1, located(locations[""]));
+            block = w.exifBlock(main, exif);
+        } else {
+            block = located(locations[fault]);
+        }
+
+        const Result r = Read(Photo(block, before));
+        QVERIFY(r.info.isExif);
+        QCOMPARE(r.thumbnail, found ? std::string(jpeg.begin(), jpeg.end()) : std::string());
+        QCOMPARE(r.primaryOrientation, 6);
+        // Locating it leaves the record and the error alone: the report stays what it was.
+        QCOMPARE(r.error, std::string());
+        QCOMPARE(r.info.orientation, fault == "main directory" || fault == "later block" ? 6 : 1);
+        QCOMPARE(r.info.isoEquivalent, 100);
     }
 
     void segmentLoop()

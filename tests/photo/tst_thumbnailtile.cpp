@@ -3,6 +3,7 @@
 #include "support/TestFiles.h"
 #include "support/TestPhotos.h"
 
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +14,23 @@ const QColor WellGrey(221, 221, 221);
 bool near(QColor a, QColor b)
 {
     return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 && std::abs(a.blue() - b.blue()) < 24;
+}
+
+// The colours at the middles of a picture's four quarters: which one is red tells how it was turned.
+QList<QColor> Quarters(const QImage &image)
+{
+    const int w = image.width(), h = image.height();
+    return {image.pixelColor(w / 4, h / 4), image.pixelColor(3 * w / 4, h / 4), image.pixelColor(w / 4, 3 * h / 4),
+            image.pixelColor(3 * w / 4, 3 * h / 4)};
+}
+
+QByteArray Png(QSize size)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    markedImage(size, Qt::green).save(&buffer, "PNG");
+    return bytes;
 }
 } // namespace
 
@@ -94,6 +112,67 @@ private slots:
         auto cancelled = std::make_shared<workerdetail::TaskState>(1);
         cancelled->cancel();
         QCOMPARE(MakeThumbnailTile(dir.filePath("wide.jpg"), false, CancelToken(cancelled)), TileFrame(false));
+    }
+
+    // The camera's thumbnail is green where the photo is blue, so the tile tells which it shows.
+    void faithfulEmbeddedThumbnailsAreUsedUpright_data()
+    {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o)
+            QTest::addRow("orientation %d", o) << o;
+    }
+    void faithfulEmbeddedThumbnailsAreUsedUpright()
+    {
+        QFETCH(int, orientation);
+        QTemporaryDir dir;
+        const QString camera = dir.filePath("camera.jpg"), plain = dir.filePath("plain.jpg");
+        writeFile(camera, jpegWithThumbnail(markedImage({400, 300}), encodedJpeg(markedImage({160, 120}, Qt::green)),
+                                            orientation, orientation % 2 == 0));
+        writeFile(plain, jpegOf(markedImage({400, 300}), orientation));
+
+        const TilePicture fromThumbnail = LoadTilePicture(camera), decoded = LoadTilePicture(plain);
+        QCOMPARE(fromThumbnail.source, TileSource::Embedded);
+        QCOMPARE(decoded.source, TileSource::Decoded);
+        QCOMPARE(fromThumbnail.place.scaled, decoded.place.scaled);
+        QCOMPARE(fromThumbnail.place.at, decoded.place.at);
+        const QList<QColor> thumb = Quarters(fromThumbnail.image), photo = Quarters(decoded.image);
+        for (int q = 0; q < 4; ++q) {
+            QCOMPARE(near(thumb[q], Qt::red), near(photo[q], Qt::red));
+            QVERIFY(near(thumb[q], Qt::red) || near(thumb[q], Qt::green));
+        }
+    }
+
+    void unfaithfulEmbeddedThumbnailsAreRefused_data()
+    {
+        QTest::addColumn<QSize>("photo");
+        QTest::addColumn<QByteArray>("thumbnail");
+        QTest::addColumn<bool>("used");
+        const QByteArray fourThree = encodedJpeg(markedImage({160, 120}, Qt::green));
+        QTest::newRow("3:2 rounded to 160 x 107") << QSize(600, 400) << encodedJpeg(markedImage({160, 107}, Qt::green)) << true;
+        QTest::newRow("padded with zeros") << QSize(400, 300) << fourThree + QByteArray(16, '\0') << true;
+        QTest::newRow("3:2 letterboxed into 4:3") << QSize(600, 400) << fourThree << false;
+        QTest::newRow("16:9 letterboxed into 4:3") << QSize(640, 360) << fourThree << false;
+        QTest::newRow("narrower than the well") << QSize(400, 300) << encodedJpeg(markedImage({80, 60}, Qt::green)) << false;
+        QTest::newRow("portrait lower than the well") << QSize(300, 400) << encodedJpeg(markedImage({60, 80}, Qt::green)) << false;
+        QTest::newRow("not a JPEG") << QSize(400, 300) << Png({160, 120}) << false;
+        QTest::newRow("cut short") << QSize(400, 300) << fourThree.left(fourThree.size() / 2) << false;
+        QTest::newRow("garbage between the markers")
+            << QSize(400, 300) << QByteArray("\xFF\xD8") + QByteArray(600, '\x5A') + QByteArray("\xFF\xD9") << false;
+    }
+    void unfaithfulEmbeddedThumbnailsAreRefused()
+    {
+        QFETCH(QSize, photo);
+        QFETCH(QByteArray, thumbnail);
+        QFETCH(bool, used);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("camera.jpg");
+        writeFile(path, jpegWithThumbnail(markedImage(photo), thumbnail));
+        const TileLoad load = LoadTile(path, ThumbnailCache());
+        QCOMPARE(load.picture.source, used ? TileSource::Embedded : TileSource::Decoded);
+        QCOMPARE(load.decodes, used ? 0 : 1);
+        QCOMPARE(load.picture.place.scaled, PlaceInTile(photo).scaled);
+        const QColor lowerRight = Quarters(load.picture.image)[3];
+        QVERIFY(near(lowerRight, used ? QColor(Qt::green) : QColor(Qt::blue)));
     }
 };
 

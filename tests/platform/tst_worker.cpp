@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <mutex>
 #include <thread>
 
 #include <fcntl.h>
@@ -185,6 +186,23 @@ private slots:
         QTRY_COMPARE(worker.pendingCount(), 0);
     }
 
+    void aThreadEndingAtTheCapMakesRoomForAnotherPriority()
+    {
+        WorkerPool::Options options = Quick(1);
+        options.threadCap = 1;
+        options.idleExpiry = 100ms;
+        WorkerPool pool(options);
+        QObject owner;
+        Worker low(&owner, pool, WorkPriority::Low), normal(&owner, pool, WorkPriority::Normal);
+        int got = 0;
+        low.start([](const WorkerTask &) { return 1; }, [&](quint64, int v) { got += v; });
+        QTRY_COMPARE(got, 1);
+        // The one thread the pool may have idles at the low priority; a request of another
+        // priority needs a thread of its own, and gets it once that one has ended.
+        normal.start([](const WorkerTask &) { return 10; }, [&](quint64, int v) { got += v; });
+        QTRY_COMPARE(got, 11);
+    }
+
     void anOwnerEndingWaitsForWorkUnderWayAndAbandonsStuckWork()
     {
         QTemporaryDir dir;
@@ -283,6 +301,73 @@ private slots:
                 [&](quint64, int nice) { normalNice = nice; });
         QTRY_VERIFY(lowNice != -100 && normalNice != -100);
         QVERIFY(lowNice > normalNice);
+    }
+
+    void onePoolStartsRequestsByPriorityThenArrival()
+    {
+        WorkerPool pool(Quick(1));
+        QObject owner;
+        Worker normal(&owner, pool, WorkPriority::Normal), low(&owner, pool, WorkPriority::Low),
+            background(&owner, pool, WorkPriority::Background);
+        std::atomic<bool> open{false};
+        std::mutex mutex;
+        QStringList order;
+        auto step = [&](const char *name) {
+            return [&, name](const WorkerTask &) {
+                std::lock_guard lock(mutex);
+                order << QString::fromLatin1(name);
+            };
+        };
+        // The one thread is taken until the gate opens; everything else queues behind it.
+        normal.start([&](const WorkerTask &t) {
+            while (!open)
+                t.token().sleepFor(1ms);
+        }, [](quint64) {});
+        low.start(step("low 1"), [](quint64) {});
+        background.start(step("background"), [](quint64) {});
+        normal.start(step("normal 1"), [](quint64) {});
+        low.start(step("low 2"), [](quint64) {});
+        normal.start(step("normal 2"), [](quint64) {});
+        open = true;
+        QTRY_COMPARE(normal.pendingCount() + low.pendingCount() + background.pendingCount(), 0);
+        QCOMPARE(order, (QStringList{"normal 1", "normal 2", "low 1", "low 2", "background"}));
+    }
+
+    void theHighestPriorityNeverWaitsForLowerOnes()
+    {
+        WorkerPool pool(Quick(1));
+        QObject owner;
+        Worker normal(&owner, pool, WorkPriority::Normal), low(&owner, pool, WorkPriority::Low);
+        std::atomic<bool> open{false}, secondRan{false};
+        low.start([&](const WorkerTask &t) {
+            while (!open)
+                t.token().sleepFor(1ms);
+        }, [](quint64) {});
+        low.start([&](const WorkerTask &) { secondRan = true; }, [](quint64) {});
+        bool shown = false;
+        normal.start([](const WorkerTask &) { return 1; }, [&](quint64, int) { shown = true; });
+        // The shown photo's request runs beside the busy tile; the next tile waits its turn.
+        QTRY_VERIFY(shown);
+        QVERIFY(!secondRan);
+        open = true;
+        QTRY_VERIFY(secondRan);
+    }
+
+    void eachPriorityRunsAtItsNiceValue()
+    {
+        WorkerPool pool(Quick(3));
+        QObject owner;
+        QMap<int, int> nice;
+        for (WorkPriority p : {WorkPriority::Normal, WorkPriority::Low, WorkPriority::Background}) {
+            auto *worker = new Worker(&owner, pool, p);
+            worker->start([](const WorkerTask &) { return getpriority(PRIO_PROCESS, id_t(gettid())); },
+                          [&nice, p](quint64, int n) { nice[int(p)] = n; });
+            QTRY_VERIFY(nice.contains(int(p)));
+            delete worker;
+        }
+        QCOMPARE(nice[int(WorkPriority::Normal)], getpriority(PRIO_PROCESS, 0));
+        QVERIFY(nice[int(WorkPriority::Low)] > nice[int(WorkPriority::Normal)]);
+        QVERIFY(nice[int(WorkPriority::Background)] > nice[int(WorkPriority::Low)]);
     }
 
     void aCancelledFileReadsNothingMore()

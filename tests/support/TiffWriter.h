@@ -106,6 +106,22 @@ public:
         return block;
     }
 
+    // The same with a JPEG thumbnail as cameras store it: after everything else, located by
+    // JPEGInterchangeFormat and JPEGInterchangeFormatLength in IFD1 (the directory linked from
+    // the main one), which holds `ifd1` too.
+    Bytes exifBlockWithThumbnail(const std::vector<Entry> &main, const std::vector<Entry> &exif,
+                                 std::vector<Entry> ifd1, const Bytes &thumbnail) const
+    {
+        ifd1.push_back(shortTag(0x0103, 6)); // compression: JPEG
+        ifd1.push_back(rawTag(0x0201, 4, 1, 0));
+        ifd1.push_back(longTag(0x0202, uint32_t(thumbnail.size())));
+        // Entries have a fixed size, so the first layout tells where the thumbnail will start.
+        ifd1[ifd1.size() - 2].slot = uint32_t(exifBlock(main, exif, ifd1).size() - 6);
+        Bytes block = exifBlock(main, exif, ifd1);
+        append(block, thumbnail);
+        return block;
+    }
+
     static void append(Bytes &to, const Bytes &from) { to.insert(to.end(), from.begin(), from.end()); }
 
 private:
