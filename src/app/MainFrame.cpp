@@ -393,8 +393,9 @@ void CMainFrame::focusPane(int step)
 
 void CMainFrame::closeEvent(QCloseEvent *event)
 {
-    // A picture still being prepared keeps the window open; the user asks again.
-    if (view_->IsWorkerRunning()) {
+    // A picture still being prepared, or being saved, keeps the window open; the user asks
+    // again.
+    if (view_->IsWorkerRunning() || view_->IsSaving()) {
         event->ignore();
         return;
     }

@@ -30,8 +30,14 @@ CQuillmereNewClientView::CQuillmereNewClientView(WorkerPool *shared, QWidget *pa
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    // The frame's commands and its close rule read whether a render makes progress.
-    renders_.onStalled([this](quint64) { emit stateChanged(); });
+    renders_.onStalled([this](quint64) {
+        // A photo whose file never opens reads as one that cannot be decoded: the panes and
+        // the zoom rules must not go on showing the sizes of the photo before it.
+        if (displayBitmap_.isNull())
+            displayWidth_ = displayHeight_ = photoWidth_ = photoHeight_ = currentZoom_ = 0;
+        // The frame's commands and its close rule read whether a render makes progress.
+        emit stateChanged();
+    });
     updateScrollRange();
     setAccessibleDescription(placeholderText());
 }

@@ -44,6 +44,9 @@ public:
     // A render is under way and making progress: one stuck opening or reading its file (a
     // FIFO, a stalled network mount) does not count, so it never keeps the window open.
     bool IsWorkerRunning() const { return renders_.progressing(); }
+    // A save is under way and making progress. Ending the view cancels it, and the file the
+    // user asked for would never be written.
+    bool IsSaving() const { return saves_.progressing(); }
     // Decodes so far, for tests that check zoom steps reuse the decoded photo.
     int decodeCount() const { return cache_->decodeCount(); }
 

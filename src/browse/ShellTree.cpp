@@ -87,6 +87,8 @@ CShellTree::CShellTree(Prompts &prompts, QWidget *parent) : QTreeWidget(parent),
     setAccessibleName(QStringLiteral("Folder tree"));
     setHeaderHidden(true);
     setColumnCount(1);
+    // Hidden, the header still reaches screen readers, which would read its default label "1".
+    setHeaderLabel(QStringLiteral("Folders"));
     setRootIsDecorated(true);
     setUniformRowHeights(true);
     header()->setStretchLastSection(true);

@@ -13,9 +13,6 @@
 namespace workerdetail {
 
 namespace {
-// Far more than any page or folder holds stuck at once; a bound so that a folder of a thousand
-// FIFOs cannot start a thousand threads.
-constexpr int kThreadCap = 64;
 // Nice values by priority, above the program's own: Low is below normal, a value the user's
 // other work outranks; Background yields to everything.
 constexpr int kNiceAbove[kWorkPriorities] = {0, 10, 19};
@@ -145,7 +142,7 @@ void Staff(const std::shared_ptr<PoolState> &pool)
     for (int rank = 0; rank < kWorkPriorities; ++rank) {
         const int spare = pool->classThreads[rank] - pool->classBusy[rank];
         wake = wake || (wanted[rank] > 0 && spare > 0);
-        const int more = std::min(wanted[rank] - spare, kThreadCap - pool->threads);
+        const int more = std::min(wanted[rank] - spare, pool->options.threadCap - pool->threads);
         if (more > 0) {
             pool->threads += more;
             pool->classThreads[rank] += more;
@@ -211,6 +208,8 @@ void RunThread(std::shared_ptr<PoolState> pool, int rank)
     }
     --pool->threads;
     --pool->classThreads[rank];
+    // At the thread cap, a request of another priority may have waited for this thread to go.
+    Staff(pool);
 }
 
 bool ThreadsToStart(const PoolState &pool)
@@ -249,6 +248,23 @@ void Watch(std::shared_ptr<PoolState> pool)
                 found.push_back(t);
             }
         }
+        // Every thread the pool may have is stuck: what is queued waits for a call that may
+        // never return, which is no progress either.
+        const auto stuckNow = [](const std::shared_ptr<TaskState> &t) {
+            return t->waitingOnOwner || (t->stalled && t->blockedSince != 0);
+        };
+        const bool starved = pool->threads >= pool->options.threadCap
+                             && qsizetype(pool->running.size()) == pool->threads // none idle or starting
+                             && std::all_of(pool->running.begin(), pool->running.end(), stuckNow);
+        if (starved) {
+            for (const Job &job : pool->queue) {
+                TaskState &t = *job.task;
+                if (!t.stalled && now - t.queuedSince >= pool->options.stallAfter.count()) {
+                    t.stalled = true;
+                    found.push_back(job.task);
+                }
+            }
+        }
         if (found.empty())
             continue;
         Staff(pool);
@@ -269,6 +285,7 @@ void Watch(std::shared_ptr<PoolState> pool)
 void Submit(const std::shared_ptr<PoolState> &pool, std::shared_ptr<TaskState> task, std::function<void()> run)
 {
     std::lock_guard lock(pool->mutex);
+    task->queuedSince = SteadyMs();
     const int rank = Rank(task->priority);
     const auto after = std::find_if(pool->queue.begin(), pool->queue.end(),
                                     [rank](const Job &j) { return Rank(j.task->priority) > rank; });

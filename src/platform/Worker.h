@@ -78,9 +78,10 @@ struct TaskState
     std::atomic<bool> cancelled{false};
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
-    std::atomic<bool> stalled{false};        // a blocking call outlasted the pool's stallAfter
+    std::atomic<bool> stalled{false};        // blocked, or queued behind only stuck threads, for stallAfter
     std::atomic<bool> waitingOnOwner{false}; // inside `WorkerTask::ask`
     std::atomic<qint64> blockedSince{0};     // steady clock ms + 1 while inside a blocking call
+    std::atomic<qint64> queuedSince{0};      // steady clock ms + 1 when it was queued
     std::mutex sleepMutex;
     std::condition_variable sleep; // woken by cancel
     std::shared_ptr<Tracker> tracker;
@@ -159,7 +160,10 @@ private:
 // waits for lower ones to end (the shown photo before the page's tiles), and lower ones give
 // way to higher ones as they end. Threads stuck in a blocking call or waiting on an answer do
 // not count: they are replaced, so a file that never opens holds up nothing else. Threads are
-// never joined; a stuck one ends when its call returns, or with the process.
+// never joined; a stuck one ends when its call returns, or with the process. No more than
+// `threadCap` threads live at once, stuck ones included; once every one of them is stuck, a
+// request queued behind them for longer than `stallAfter` counts as stuck too, so that its
+// owner writes it off instead of waiting for a thread that may never come.
 class WorkerPool
 {
 public:
@@ -170,6 +174,9 @@ public:
         int maxThreads = 0; // 0: one per core
         std::chrono::milliseconds stallAfter{1000};
         std::chrono::milliseconds idleExpiry{10000};
+        // Far more than a page or a folder holds stuck at once; a bound so that a folder of a
+        // thousand FIFOs cannot start a thousand threads.
+        int threadCap = 64;
     };
 
     WorkerPool() : WorkerPool(Options{}) {}

@@ -2,6 +2,7 @@
 #include "browse/ImageView.h"
 #include "browse/ThumbsView.h"
 #include "platform/Icons.h"
+#include "platform/PhotoFiles.h"
 #include "platform/Prompts.h"
 
 #include "support/TestFiles.h"
@@ -9,6 +10,7 @@
 
 #include <QAccessible>
 #include <QFile>
+#include <QImageReader>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -101,6 +103,10 @@ private slots:
         CMainFrame frame(prompts);
         frame.show();
         frame.GetPhotoList()->ListFolder(dir.path());
+        // The folder is named at once; its pages only once its photos are counted.
+        frame.UpdateCommandUi();
+        QCOMPARE(frame.statusPane(0)->text(), QString("Page: "));
+        QCOMPARE(frame.statusPane(1)->text(), CompactPath("Folder: " + dir.path(), 37));
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetImageView()->hasPicture(), 20000);
         frame.UpdateCommandUi();
         QCOMPARE(frame.statusPane(0)->text(), QString("Page: 1 of 1"));
@@ -176,6 +182,30 @@ private slots:
         view->SaveDisplayedImage(dir.filePath("copy.jpg"));
         QVERIFY(saved.wait());
         QCOMPARE(list->photos().last(), dir.filePath("copy.jpg"));
+    }
+
+    void closingNeverDropsASaveUnderWay()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("big.jpg"), jpeg(QSize(4000, 3000), Qt::darkGreen));
+        Prompts prompts;
+        auto frame = std::make_unique<CMainFrame>(prompts);
+        frame->show();
+        CQuillmereNewClientView *view = frame->GetImageView();
+        view->SetFile(dir.filePath("big.jpg"));
+        QTRY_VERIFY_WITH_TIMEOUT(view->hasPicture(), 20000);
+        view->SetZoom(100);
+        QTRY_VERIFY_WITH_TIMEOUT(!view->IsWorkerRunning(), 20000);
+        QVERIFY(view->hasPicture());
+
+        // The user saves the picture and closes the window at once: the file is written all
+        // the same, whether the close waits for it or the window ends after it.
+        const QString copy = dir.filePath("copy.jpg");
+        view->SaveDisplayedImage(copy);
+        QTRY_VERIFY_WITH_TIMEOUT(frame->close(), 20000);
+        frame.reset();
+        QVERIFY(QFileInfo::exists(copy));
+        QCOMPARE(QImageReader(copy).size(), QSize(3999, 2999));
     }
 
     void aRenderStuckOpeningItsFileDoesNotKeepTheWindowOpen()

@@ -98,13 +98,18 @@ private slots:
         CQuillmereNewClientView view;
         view.resize(400, 300);
         view.show();
-        QSignalSpy changed(&view, &CQuillmereNewClientView::stateChanged);
+        view.SetFile(dir_.filePath("c.jpg"));
+        QTRY_VERIFY_WITH_TIMEOUT(view.hasPicture(), 20000);
         view.SetFile(fifo_);
         QVERIFY(view.IsWorkerRunning());
         // While it is stuck it no longer counts as preparing a picture: the window may close.
         QTRY_VERIFY_WITH_TIMEOUT(!view.IsWorkerRunning(), 20000);
         QVERIFY(!view.hasPicture());
         QCOMPARE(view.placeholderText(), QString("Preparing..."));
+        // It reads as a photo that cannot be decoded: the sizes of the photo before are not its.
+        QCOMPARE(view.photoSize(), QSize(0, 0));
+        QCOMPARE(view.displaySize(), QSize(0, 0));
+        QCOMPARE(view.currentZoom(), 0);
 
         view.SetFile(dir_.filePath("b.jpg"));
         QTRY_VERIFY_WITH_TIMEOUT(view.hasPicture(), 20000);

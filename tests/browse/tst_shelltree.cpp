@@ -4,6 +4,7 @@
 #include "support/RecordingPrompts.h"
 #include "support/TestFiles.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -57,6 +58,12 @@ private slots:
         // The first place is selected without being listed.
         QCOMPARE(tree.selectedPath(), dir_.path());
         QCOMPARE(selected.size(), 0);
+        // Items are read by their names and paths; the hidden column header by what it holds.
+        QAccessibleInterface *access = QAccessible::queryAccessibleInterface(&tree);
+        QCOMPARE(access->child(0)->role(), QAccessible::ColumnHeader);
+        QCOMPARE(access->child(0)->text(QAccessible::Name), QString("Folders"));
+        QCOMPARE(access->child(1)->text(QAccessible::Name), QString("Here"));
+        QCOMPARE(access->child(1)->text(QAccessible::Description), dir_.path());
         QTreeWidgetItem *photos = tree.topLevelItem(0)->child(2);
         QCOMPARE(photos->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
         QCOMPARE(tree.topLevelItem(0)->child(0)->childIndicatorPolicy(), QTreeWidgetItem::DontShowIndicator);

@@ -153,6 +153,56 @@ private slots:
         QCOMPARE(worker.pendingCount(), 0);
     }
 
+    void workQueuedBehindOnlyStuckThreadsIsWrittenOff()
+    {
+        QTemporaryDir dir;
+        const QString a = MakeFifo(dir, "a.jpg"), b = MakeFifo(dir, "b.jpg");
+        // Two threads at most, and both end up stuck: nothing is left to run what comes next.
+        WorkerPool::Options options = Quick(1);
+        options.threadCap = 2;
+        WorkerPool pool(options);
+        QObject owner;
+        Worker worker(&owner, pool);
+        QList<quint64> stalled;
+        worker.onStalled([&](quint64 n) { stalled << n; });
+        QMap<quint64, qint64> read;
+        auto deliver = [&](quint64 n, qint64 size) { read[n] = size; };
+        const quint64 first = worker.start([a](const WorkerTask &t) { return ReadAll(a, t.token()); }, deliver);
+        const quint64 second = worker.start([b](const WorkerTask &t) { return ReadAll(b, t.token()); }, deliver);
+        QTRY_COMPARE(stalled.size(), 2);
+        QCOMPARE(pool.threadCount(), 2);
+
+        // Waiting for a thread that may never come is no progress: the owner hears of it, so
+        // that a window never stays open for it.
+        const quint64 queued = worker.start([](const WorkerTask &) { return qint64(7); }, deliver);
+        QTRY_COMPARE(stalled, (QList<quint64>{first, second, queued}));
+        QVERIFY(!worker.progressing());
+        QCOMPARE(pool.threadCount(), 2);
+
+        // Once a stuck read returns, the queued request runs and still counts.
+        Release(a);
+        Release(b);
+        QTRY_COMPARE(read.value(queued, -2), qint64(7));
+        QTRY_COMPARE(worker.pendingCount(), 0);
+    }
+
+    void aThreadEndingAtTheCapMakesRoomForAnotherPriority()
+    {
+        WorkerPool::Options options = Quick(1);
+        options.threadCap = 1;
+        options.idleExpiry = 100ms;
+        WorkerPool pool(options);
+        QObject owner;
+        Worker low(&owner, pool, WorkPriority::Low), normal(&owner, pool, WorkPriority::Normal);
+        int got = 0;
+        low.start([](const WorkerTask &) { return 1; }, [&](quint64, int v) { got += v; });
+        QTRY_COMPARE(got, 1);
+        // The one thread the pool may have idles at the low priority; a request of another
+        // priority needs a thread of its own, and gets it once that one has ended.
+        normal.start([](const WorkerTask &) { return 10; }, [&](quint64, int v) { got += v; });
+        QTRY_COMPARE(got, 11);
+    }
+
     void anOwnerEndingWaitsForWorkUnderWayAndAbandonsStuckWork()
     {
         QTemporaryDir dir;
