@@ -70,6 +70,7 @@ public:
                 return ui->context_.askAfterFailure(failure, parent);
             // A fresh prompt for each failure, gone once answered.
             UploadFailedDialog prompt(failure.message, failure.reason, parent);
+            ui->prompt_ = &prompt;
             return prompt.Ask();
         });
         return answer ? *answer : std::nullopt;
@@ -102,7 +103,13 @@ private:
 UploadController::UploadController(UploadDialogModel &model, UploadControllerContext context, QObject *parent)
     : QObject(parent), model_(model), context_(std::move(context))
 {
-    connect(&model_, &UploadDialogModel::stopRequested, this, [cancel = cancel_] { cancel->request(); });
+    connect(&model_, &UploadDialogModel::stopRequested, this, [this] {
+        cancel_->request();
+        // The Stop is the answer: the prompt left waiting would hold the run, and with it the
+        // dialog, until someone found it behind the dialog.
+        if (prompt_)
+            prompt_->done(UploadFailedDialog::StopCode);
+    });
 }
 
 // The worker ends first (the last member): the run stops before its next block, and a call

@@ -15,6 +15,7 @@
 class Prompts;
 class QWidget;
 class UploadDialogModel;
+class UploadFailedDialog;
 
 // What the upload dialog's run uses, lent by its creator.
 struct UploadControllerContext {
@@ -34,7 +35,8 @@ struct UploadControllerContext {
 // The upload dialog's side of an upload: runs the upload worker and the tray progress
 // worker on the one worker model and carries their reports to the dialog's model on the UI
 // thread; the failure prompt and the messages are asked there while the worker waits. The
-// user's confirmed Stop (the model's `stopRequested`) stops the run before its next block.
+// user's confirmed Stop (the model's `stopRequested`) stops the run before its next block, and
+// answers a failure prompt that is waiting with "Stop Upload".
 // Destroying the controller ends the run (nothing more is asked or shown, no half record is
 // left) and does not wait for a network call that is stuck.
 class UploadController : public QObject
@@ -67,6 +69,7 @@ private:
     quint64 upload_ = 0;
     quint64 tray_ = 0;
     bool trayRunning_ = false;
+    QPointer<UploadFailedDialog> prompt_; // the failure prompt while it waits for its answer
 
     // The upload and its tray progress, each on a thread of its own.
     WorkerPool pool_{WorkerPool::Options{"qlm-upload", WorkPriority::Normal, 2}};

@@ -16,6 +16,7 @@ UploadFailedDialog::UploadFailedDialog(const QString &message, const QString &re
 {
     setObjectName(QStringLiteral("UploadFailedDialog"));
     setWindowTitle(QStringLiteral("Upload failed"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     auto *badge = new QLabel;
     badge->setPixmap(FailureBadge());

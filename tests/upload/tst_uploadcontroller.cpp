@@ -177,6 +177,29 @@ private slots:
         QVERIFY(!f.dialog->uploadedSomething());
     }
 
+    // The user's Stop, confirmed while a failure prompt waits, answers it: the run ends.
+    void stopAnswersAWaitingPrompt()
+    {
+        Fixture f({"--refuse-every", "1"});
+        QVERIFY(f.start(f.photos(2, 1000)));
+        // The prompt runs its own loop: only a timer reaches the test while it waits.
+        bool stopped = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            const auto *prompt = f.dialog->findChild<UploadFailedDialog *>();
+            if (!stopped && prompt && prompt->isVisible()) {
+                stopped = true;
+                f.dialog->model().CancelConfirmed();
+            }
+        });
+        poll.start(20);
+        QVERIFY(f.waitClosed());
+        QVERIFY(stopped);
+        QCOMPARE(f.dialog->model().totalStatus(), QString("Upload process canceled."));
+        QVERIFY(!f.dialog->findChild<UploadFailedDialog *>());
+        QCOMPARE(f.stopNotifying, 0);
+    }
+
     // The user's Stop, confirmed in the middle of a photo: the run stops before its next
     // block; nothing is in the album or the record.
     void stopMidPhoto()
