@@ -256,6 +256,9 @@ bool PhotoCommands::RunUploadDialog(const QStringList &selection, bool automatic
     activeUploadDialog_ = &dialog;
     dialog.Run();
     activeUploadDialog_ = nullptr;
+    // The run has ended by now (the dialog closes at its end), or the program is ending: then
+    // it stops before its next block.
+    upload_.reset();
     // Photos were recorded as uploaded: the list draws their marks anew.
     CThumbsView *list = frame_.GetPhotoList();
     if (dialog.model().recordChanged() && !list->isReadingFolder() && !list->currentFolder().isEmpty())
@@ -263,10 +266,25 @@ bool PhotoCommands::RunUploadDialog(const QStringList &selection, bool automatic
     return dialog.uploadedSomething();
 }
 
-void PhotoCommands::StartUpload(UploadDialog &, UploadJob)
+void PhotoCommands::StartUpload(UploadDialog &dialog, UploadJob job)
 {
-    // The upload worker is not built yet: the dialog stays at "Initializing upload process..."
-    // and nothing is sent.
+    UploadControllerContext c;
+    c.settings = *context_.settings;
+    c.prompts = context_.prompts;
+    c.promptParent = &dialog;
+    c.stopNotifying = [this] {
+        context_.settings->notifyIfUploadFails = 0;
+        context_.store->SaveSettings(*context_.settings);
+    };
+    c.bringToFront = [this] {
+        frame_.BringToFront();
+        if (activeUploadDialog_)
+            activeUploadDialog_->Restore();
+    };
+    upload_ = std::make_unique<UploadController>(dialog.model(), std::move(c));
+    connect(upload_.get(), &UploadController::trayProgress, this, &PhotoCommands::uploadTrayProgress);
+    connect(upload_.get(), &UploadController::trayProgressEnded, this, &PhotoCommands::uploadTrayProgressEnded);
+    upload_->Start(std::move(job));
 }
 
 void PhotoCommands::PlacePrintOrder()

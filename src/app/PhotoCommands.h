@@ -4,6 +4,7 @@
 #include "browse/ThumbsMenu.h"
 #include "platform/Worker.h"
 #include "upload/AccountSettings.h"
+#include "upload/UploadController.h"
 #include "upload/UploadDialog.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadRecord.h"
@@ -14,6 +15,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class CMainFrame;
@@ -99,6 +101,13 @@ public:
     const PathDates &newFiles() const { return newFiles_; }
     const PathDates &knownFiles() const { return knownFiles_; }
 
+signals:
+    // While an upload runs, every 500 ms: the tray shows frame 0 or 1 of its progress icon
+    // and, while the main window is minimized, the tip.
+    void uploadTrayProgress(int frame, const QString &tip);
+    // The upload is over: the program icon and the tip "Quillmere" again.
+    void uploadTrayProgressEnded();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -133,6 +142,7 @@ private:
     PathDates printOrderMap_;                   // photo path to date text, the photos to buy
     PathDates newFiles_;                        // candidates to upload, with their date texts
     PathDates knownFiles_;                      // candidates uploaded and unchanged since
+    std::unique_ptr<UploadController> upload_;  // the upload dialog's run; ends before the dialog
 
     WorkerPool pool_{WorkerPool::Options{"qlm-commands", WorkPriority::Normal, 1}};
     Worker work_{this, pool_}; // last: it ends first

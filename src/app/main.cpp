@@ -1,13 +1,18 @@
 #include "app/CommandLine.h"
 #include "app/QuillmereNewClientApp.h"
+#include "app/UploadCommand.h"
 #include "platform/SettingsStore.h"
 #include "platform/Prompts.h"
 #include "photo/PhotoReport.h"
+#include "upload/UploadWorker.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
@@ -18,6 +23,18 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // Uploading from scripts and timers: no display, no window, no running copy needed.
+    if (argc >= 2 && std::strcmp(argv[1], "--upload") == 0) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("Tessaly"));
+        QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
+        SettingsStore store;
+        const auto cancel = std::make_shared<UploadCancel>();
+        StopOnSignals(cancel.get());
+        const int code = RunUploadCommand(arguments.mid(2), store, stderr, isatty(STDERR_FILENO) == 1, cancel);
+        StopOnSignals(nullptr);
+        return code;
+    }
     if (ParseStartArguments(arguments).help) {
         std::fputs(StartHelpText().toLocal8Bit().constData(), stdout);
         return 0;

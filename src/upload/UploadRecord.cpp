@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLockFile>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace {
 const QByteArray FilesSection = "FILES";
@@ -200,9 +203,22 @@ QString UploadRecord::RecordedDate(const QString &photoPath) const
 
 bool UploadRecord::RecordUploadedFile(const QString &photoPath)
 {
+    return RecordUploadedFile(photoPath, FileDateString(photoPath));
+}
+
+bool UploadRecord::RecordUploadedFile(const QString &photoPath, const QString &dateText)
+{
     const QByteArray key = QFile::encodeName(photoPath);
-    const QString date = FileDateString(photoPath);
-    if (date.isEmpty() || !isWritableKey(key))
+    if (dateText.isEmpty() || !QFileInfo::exists(photoPath) || !isWritableKey(key))
+        return false;
+    const QByteArray date = dateText.toUtf8();
+    if (date.size() != 17 || !std::all_of(date.cbegin(), date.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+
+    // Read, changed and replaced under a lock beside the record: the rename alone keeps a
+    // reader from meeting half a record, not two writers from each dropping the other's entry.
+    QLockFile lock(file_ + QStringLiteral(".lock"));
+    if (!lock.tryLock(10000))
         return false;
 
     // A record that is there but cannot be read is never replaced: the entries in it would
@@ -210,7 +226,7 @@ bool UploadRecord::RecordUploadedFile(const QString &photoPath)
     RecordText text = readRecord(file_);
     if (!text.readable)
         return false;
-    setEntry(text.lines, key, date.toUtf8());
+    setEntry(text.lines, key, date);
 
     QSaveFile out(file_);
     if (!out.open(QIODevice::WriteOnly))

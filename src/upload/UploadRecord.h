@@ -46,6 +46,11 @@ public:
     // date to record), when the path cannot be written as a record key, or when the record
     // is there but cannot be read, or cannot be written; the record is then left as it was.
     bool RecordUploadedFile(const QString &photoPath);
+    // Records a photo with the date text it had when it was read for sending: a photo
+    // written again during its upload stays newer than its entry, so it is offered again.
+    // Two programs recording at once (the window and the command line) take turns, so that
+    // neither loses the other's entry.
+    bool RecordUploadedFile(const QString &photoPath, const QString &dateText);
 
     // Fills `uploaded` with those of `paths` that the record holds and that have not been
     // written since: each with its recorded date text. Names of 3 characters or fewer and
