@@ -7,11 +7,7 @@ set(QUILLMERE_SERVICE_HOST "albums.quillmere.example" CACHE STRING
 set(QUILLMERE_SERVICE_PORT "443" CACHE STRING
     "Album service port written into the system-wide defaults (QLMHttpPort)")
 
-install(TARGETS quillmere quillmere-setup quillmere-albumd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The updater program joins the others as soon as it is built.
-if(TARGET quillmere-updater)
-    install(TARGETS quillmere-updater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS quillmere quillmere-setup quillmere-albumd quillmere-updater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES res/Quillmere.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES res/icons/quillmere.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -26,7 +22,7 @@ function(qlm_gzip source output)
         VERBATIM)
 endfunction()
 set(compressed)
-foreach(page quillmere quillmere-setup quillmere-albumd)
+foreach(page quillmere quillmere-setup quillmere-albumd quillmere-updater)
     qlm_gzip(docs/man/${page}.1 ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
     install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     list(APPEND compressed ${PROJECT_BINARY_DIR}/man/${page}.1.gz)

@@ -1,8 +1,12 @@
 #include "AlbumService.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <openssl/evp.h>
 
@@ -221,21 +225,41 @@ QString AlbumService::authorizedAccount(const HttpRequest &request) const
     return store_.checkAccount(email, QString::fromUtf8(decoded.decoded.mid(colon + 1))) ? email : QString();
 }
 
-HttpReply AlbumService::handle(const HttpRequest &request)
+HttpReply AlbumService::handle(const HttpRequest &incoming)
 {
     // tus: a client behind a proxy that knows only GET and POST names the real method here.
-    QByteArray method = request.header("x-http-method-override").trimmed().toUpper();
+    QByteArray method = incoming.header("x-http-method-override").trimmed().toUpper();
     if (method.isEmpty())
-        method = request.method;
-    QByteArray path = request.path;
+        method = incoming.method;
+    QByteArray path = incoming.path;
     const QByteArray prefix = options_.prefix.toUtf8();
     if (!prefix.isEmpty() && (path == prefix || path.startsWith(prefix + '/')))
         path = path.mid(prefix.size());
     if (path.isEmpty())
         path = "/";
+    const bool upload = path == kUploadsPath || path.startsWith(kUploadsPath + '/');
 
-    HttpReply reply = route(request, method, path);
-    if (path == kUploadsPath || path.startsWith(kUploadsPath + '/')) {
+    // The log holds each body that is not photo bytes: it is read here, and the request goes
+    // on with the body it had.
+    HttpRequest logged;
+    const HttpRequest *request = &incoming;
+    if (!options_.requestLog.isEmpty()) {
+        logged = incoming;
+        if (!upload && logged.readBody && logged.contentLength <= kMaxFormBytes) {
+            const bool whole = ReadSmallBody(incoming, kMaxFormBytes, &logged.body);
+            logged.readBody = nullptr;
+            if (!whole) {
+                HttpReply r;
+                r.hangUp = true;
+                return r;
+            }
+        }
+        log(logged);
+        request = &logged;
+    }
+
+    HttpReply reply = route(*request, method, path);
+    if (upload) {
         bool named = false;
         for (const auto &header : reply.headers)
             named = named || header.first == "Tus-Resumable";
@@ -262,6 +286,8 @@ HttpReply AlbumService::route(const HttpRequest &request, const QByteArray &meth
             return order(request);
         return get ? orderPage(request) : NotAllowed("GET, HEAD, POST");
     }
+    if (path == "/update" || path.startsWith("/update/"))
+        return get ? update(path) : NotAllowed("GET, HEAD");
     if (path == "/RIZIruvezo/Admin/getver.exe") {
         if (method != "POST" && !get)
             return NotAllowed("GET, HEAD, POST");
@@ -548,6 +574,63 @@ HttpReply AlbumService::orderPage(const HttpRequest &request) const
     return Html(Page(QStringLiteral("Your print order"),
                      photos.isEmpty() ? QStringLiteral("<p>No photos are waiting to be printed.</p>\n")
                                       : QStringLiteral("<ul>\n") + list + QStringLiteral("</ul>\n")));
+}
+
+bool IsOfferedPackageName(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_+~-][A-Za-z0-9._+~-]{0,254}$"));
+    return plain.match(name).hasMatch();
+}
+
+// "/update" announces the package (version, name, size and SHA-256, read afresh each time);
+// "/update/<name>" is the package itself.
+HttpReply AlbumService::update(const QByteArray &path) const
+{
+    const QString name = QFileInfo(options_.updatePackage).fileName();
+    if (options_.updatePackage.isEmpty() || (path != "/update" && path != "/update/" + name.toUtf8()))
+        return Error(404, QStringLiteral("No update package is offered here."));
+    QFile file(options_.updatePackage);
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(500, QStringLiteral("The update package cannot be read."));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Error(500, QStringLiteral("The update package cannot be read."));
+    HttpReply r;
+    if (path == "/update") {
+        QJsonObject o;
+        o.insert(QStringLiteral("version"), options_.version);
+        o.insert(QStringLiteral("name"), name);
+        o.insert(QStringLiteral("size"), double(bytes.size()));
+        o.insert(QStringLiteral("sha256"),
+                 QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+        r.contentType = "application/json";
+        r.body = QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+        return r;
+    }
+    r.contentType = name.endsWith(QStringLiteral(".deb")) ? "application/vnd.debian.binary-package"
+                                                          : "application/octet-stream";
+    r.body = bytes;
+    return r;
+}
+
+// One JSON line per request: method, target, headers and, when it is not photo bytes, the body
+// (base64, so that every byte is seen as it came).
+void AlbumService::log(const HttpRequest &request)
+{
+    QJsonObject headers;
+    for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
+        headers.insert(QString::fromLatin1(it.key()), QString::fromLatin1(it.value()));
+    QJsonObject line;
+    line.insert(QStringLiteral("method"), QString::fromLatin1(request.method));
+    line.insert(QStringLiteral("target"), QString::fromLatin1(request.query.isEmpty() ? request.path
+                                                                                        : request.path + '?' + request.query));
+    line.insert(QStringLiteral("headers"), headers);
+    if (!request.readBody)
+        line.insert(QStringLiteral("body"), QString::fromLatin1(request.body.toBase64()));
+    std::lock_guard lock(logMutex_);
+    QFile file(options_.requestLog);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
 }
 
 HttpReply AlbumService::gallery() const

@@ -26,6 +26,8 @@ struct ServiceOptions
 {
     QString prefix;                           // path prefix, e.g. "/qlm"; empty for none
     QString version = QStringLiteral("3.25"); // what the version request answers
+    QString updatePackage;                    // the update package offered (a file); empty: none
+    QString requestLog;                       // test switch: every request is written here
     ServiceFaults faults;
 };
 
@@ -83,6 +85,8 @@ private:
     HttpReply order(const HttpRequest &request);
     HttpReply orderPage(const HttpRequest &request) const;
     HttpReply gallery() const;
+    HttpReply update(const QByteArray &path) const;
+    void log(const HttpRequest &request);
 
     AlbumStore &store_;
     ServiceOptions options_;
@@ -90,4 +94,9 @@ private:
     int uploadsCreated_ = 0;
     QStringList cutOnce_;
     QMap<QString, QStringList> orders_; // account -> the photos of its latest order
+    std::mutex logMutex_;               // one request's line at a time
 };
+
+// The update package's file name as it is offered: a plain name that every client can store
+// and ask for as it stands.
+bool IsOfferedPackageName(const QString &name);

@@ -179,6 +179,9 @@ struct AlbumHttpServer::Impl
         request.query = q < 0 ? QByteArray() : target.mid(q + 1);
         for (const auto &[name, value] : req.headers) {
             const QByteArray key = QByteArray::fromStdString(name).toLower();
+            // cpp-httplib files the connection's ends among the headers; the client sent none of them.
+            if (key == "remote_addr" || key == "remote_port" || key == "local_addr" || key == "local_port")
+                continue;
             if (!request.headers.contains(key))
                 request.headers.insert(key, QByteArray::fromStdString(value));
         }

@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -33,7 +34,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The reference Quillmere album service: accounts, albums and resumable photo uploads over HTTP,\n"
-        "the print-order and version requests, and an HTML page of the albums at \"/\".\n"
+        "the print-order, version and update-package requests, and an HTML page of the albums at \"/\".\n"
         "Albums are folders under the data folder: DATA/<e-mail>/<album>/<photo>."));
     parser.addHelpOption();
     const QCommandLineOption data({"d", "data"}, "Data folder (created when missing). Default: ./albumd-data.", "folder",
@@ -47,6 +48,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption prefix("prefix", "Path prefix of every request, e.g. /qlm. Default: none.", "prefix");
     const QCommandLineOption version("service-version", "Version the version request answers. Default: 3.25.",
                                      "version", "3.25");
+    const QCommandLineOption updatePackage("update-package",
+                                           "Offer this file as the update package of the version that the version "
+                                           "request answers. Default: none.",
+                                           "file");
+    const QCommandLineOption requestLog("request-log",
+                                        "Test switch: append each request (method, target, headers and any body but "
+                                        "photo bytes) to this file as a line of JSON.",
+                                        "file");
     const QCommandLineOption refuseEvery("refuse-every", "Test switch: refuse every N-th upload.", "N");
     const QCommandLineOption refuseReason("refuse-reason", "Test switch: the reason given with a refused upload.",
                                           "text");
@@ -61,8 +70,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption delay("delay", "Test switch: wait this many milliseconds before each reply.", "ms");
     const QCommandLineOption failWrites("fail-writes-after",
                                         "Test switch: writing photo bytes fails, as on a full disk, after N bytes.", "N");
-    parser.addOptions({data, listen, port, portFile, account, accounts, album, prefix, version, timeout, refuseEvery,
-                       refuseReason, htmlErrors, dropAt, delay, failWrites});
+    parser.addOptions({data, listen, port, portFile, account, accounts, album, prefix, version, updatePackage, timeout,
+                       requestLog, refuseEvery, refuseReason, htmlErrors, dropAt, delay, failWrites});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -113,6 +122,20 @@ int main(int argc, char *argv[])
         return 2;
     }
     options.version = parser.value(version);
+    if (parser.isSet(updatePackage)) {
+        options.updatePackage = QFileInfo(parser.value(updatePackage)).absoluteFilePath();
+        const QFileInfo package(options.updatePackage);
+        if (!package.isFile() || !package.isReadable()) {
+            err << "quillmere-albumd: cannot read the update package " << options.updatePackage << "\n";
+            return 2;
+        }
+        if (!IsOfferedPackageName(package.fileName())) {
+            err << "quillmere-albumd: the update package's name may hold only letters, digits and . _ + ~ -, "
+                   "and may not begin with \".\"\n";
+            return 2;
+        }
+    }
+    options.requestLog = parser.value(requestLog);
     qint64 n = 0;
     if (parser.isSet(refuseEvery)) {
         if (!number(refuseEvery, 1, 1000000, &n))

@@ -12,6 +12,7 @@
 #include "platform/Prompts.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
+#include "services/LiveUpdate.h"
 #include "services/PhotoMailer.h"
 
 #include <QDir>
@@ -25,7 +26,11 @@
 PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject *parent)
     : QObject(parent), frame_(frame), context_(std::move(context)),
       listCommands_(new PhotoListCommands(*frame_.GetPhotoList(), *frame_.GetImageView(), *context_.prompts, this)),
-      mailer_(new PhotoMailer(*context_.prompts, frame_.GetPhotoList(), this))
+      mailer_(new PhotoMailer(*context_.prompts, frame_.GetPhotoList(), this)),
+      printOrder_(new PrintOrder(context_.openUrl, this)),
+      liveUpdate_(new LiveUpdate(LiveUpdateContext{context_.settings, context_.store, context_.prompts, &frame_,
+                                                   &context_.flags->noNewVersion, context_.updaterProgram},
+                                 this))
 {
     CThumbsView *list = frame_.GetPhotoList();
     connect(&frame_, &CMainFrame::commandRequested, this, &PhotoCommands::Run);
@@ -37,6 +42,13 @@ PhotoCommands::PhotoCommands(CMainFrame &frame, CommandContext context, QObject 
     connect(list, &CThumbsView::commandRequested, this, &PhotoCommands::RunListCommand);
     // The keyboard goes back to the main window once the mail program is done.
     connect(mailer_, &PhotoMailer::finished, &frame_, [this] { frame_.activateWindow(); });
+    connect(liveUpdate_, &LiveUpdate::finished, this, [this](UpdateOutcome outcome) {
+        if (outcome == UpdateOutcome::InstallStarted)
+            QMetaObject::invokeMethod(&frame_, [this] { frame_.close(); }, Qt::QueuedConnection);
+        else if (context_.flags->noNewVersion)
+            context_.prompts->tell(QStringLiteral("There is no new version."), QStringLiteral("Quillmere"),
+                                   PromptIcon::Information, &frame_);
+    });
 
     // The thumbnail worker looks the record up on its own thread: it gets a record of its
     // own, not the settings.
@@ -289,7 +301,7 @@ void PhotoCommands::StartUpload(UploadDialog &dialog, UploadJob job)
 
 void PhotoCommands::PlacePrintOrder()
 {
-    // Print ordering is not built yet: nothing is ordered.
+    printOrder_->PlacePrintOrder(*context_.settings, printOrderMap_);
 }
 
 void PhotoCommands::runBuy(const std::function<void()> &upload)
@@ -383,5 +395,8 @@ void PhotoCommands::RunListCommand(ThumbsCommand command)
 
 void PhotoCommands::OnLiveUpdate()
 {
-    // The manual version check is not built yet: the command does nothing.
+    if (liveUpdate_->running())
+        return;
+    context_.flags->noNewVersion = false;
+    liveUpdate_->Start();
 }

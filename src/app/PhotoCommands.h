@@ -3,6 +3,7 @@
 #include "app/FrameCommands.h"
 #include "browse/ThumbsMenu.h"
 #include "platform/Worker.h"
+#include "services/PrintOrder.h"
 #include "upload/AccountSettings.h"
 #include "upload/UploadController.h"
 #include "upload/UploadDialog.h"
@@ -19,6 +20,7 @@
 #include <optional>
 
 class CMainFrame;
+class LiveUpdate;
 class PhotoListCommands;
 class PhotoMailer;
 class Prompts;
@@ -33,6 +35,8 @@ struct CommandContext {
     SettingsStore *store = nullptr;
     Prompts *prompts = nullptr;
     AccountVerifier verifyAccount; // empty: the album service named by the settings
+    UrlOpener openUrl = {};        // shows the print-order page; empty: the desktop's browser
+    QString updaterProgram = {};   // empty: quillmere-updater beside the program
 };
 
 // Where the commands of the main frame and the requests of the photo list meet the rest of the
@@ -134,6 +138,8 @@ private:
     QString pendingPhoto_; // shown once its folder has been listed
     PhotoListCommands *listCommands_;
     PhotoMailer *mailer_;
+    PrintOrder *printOrder_;
+    LiveUpdate *liveUpdate_;
     bool uploadCommandRunning_ = false;
 
     QPointer<UploadDialog> activeUploadDialog_; // the upload dialog while it is open

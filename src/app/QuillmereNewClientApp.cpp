@@ -29,7 +29,15 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
     if (!services_.startDetached)
         services_.startDetached = StartDetached;
     if (!services_.checkForUpdate)
-        services_.checkForUpdate = [] { return LiveUpdate().CheckForUpdate(); };
+        services_.checkForUpdate = [this] {
+            // Before the window exists: the messages have no owner.
+            LiveUpdateContext context;
+            context.settings = &settings;
+            context.store = services_.store;
+            context.prompts = services_.prompts;
+            context.noNewVersion = &flags.noNewVersion;
+            return LiveUpdate(context).CheckForUpdate();
+        };
 }
 
 CQuillmereNewClientApp::~CQuillmereNewClientApp()

@@ -10,7 +10,10 @@
 #include "upload/UploadDialog.h"
 #include "upload/UploadRecord.h"
 
+#include "support/AlbumServer.h"
 #include "support/RecordingPrompts.h"
+#include "support/RequestLog.h"
+#include "support/StandInProgram.h"
 #include "support/TestFiles.h"
 #include "support/TestPhotos.h"
 
@@ -419,6 +422,94 @@ private slots:
         QCOMPARE(commands.printOrders, 1);
         QCOMPARE(commands.printOrderMap().size(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(!redrawn.isEmpty(), 20000);
+    }
+
+    void buyingWhatIsUploadedOrdersAtOnceAndOpensThePage()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.filePath("requests.log");
+        AlbumServer service({"--request-log", log});
+        QVERIFY(service.running());
+        Fixture f;
+        f.settings.httpServer = "127.0.0.1";
+        f.settings.httpPort = service.port();
+        f.settings.password = AlbumServer::kPassword;
+        PhotoFolder folder(f, 2, 1);
+        QList<QUrl> opened;
+        CommandContext context = f.context(albums(""));
+        context.openUrl = [&opened](const QUrl &url) {
+            opened << url;
+            return true;
+        };
+        PhotoCommands commands(f.frame, context);
+        f.frame.GetImageView()->SetFile(folder.paths[0]);
+        answerAccountDialog(true);
+        commands.BuyThisPhoto();
+
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 20000);
+        QCOMPARE(opened[0], QUrl(QString("http://127.0.0.1:%1/orders_view.exe?show=yes").arg(service.port())));
+        const QList<LoggedRequest> orders = RequestsTo(log, "/orders_view.exe");
+        QCOMPARE(orders.size(), 1);
+        QCOMPARE(orders[0].body, "fromclient=yes&user=ann%40example.com&pass=s3cret%3A+with+blanks&pic1=IMG_00.jpg&date1="
+                                     + FileDateString(folder.paths[0]).toLatin1());
+    }
+
+    void liveUpdateFromTheHelpMenu_data()
+    {
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<PromptAnswer>("answer");
+        QTest::addColumn<int>("updaterExit");
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<bool>("ends");
+        const QString question = "There is new version on the server.\nDo you want to install it?";
+        QTest::newRow("nothing newer") << "3.25" << PromptAnswer::None << 0
+                                       << QStringList{"There is no new version."} << false;
+        QTest::newRow("newer, No: the program goes on") << "3.26" << PromptAnswer::No << 0 << QStringList{question}
+                                                        << false;
+        QTest::newRow("newer, Yes: installing ends the program") << "3.26" << PromptAnswer::Yes << 0
+                                                                 << QStringList{question} << true;
+        QTest::newRow("newer, Yes, no package") << "3.26" << PromptAnswer::Yes << 3
+                                                << QStringList{question, "Cannot find update files on Quillmere server!"}
+                                                << false;
+    }
+    void liveUpdateFromTheHelpMenu()
+    {
+        QFETCH(QString, served);
+        QFETCH(PromptAnswer, answer);
+        QFETCH(int, updaterExit);
+        QFETCH(QStringList, told);
+        QFETCH(bool, ends);
+        AlbumServer service({"--service-version", served});
+        QVERIFY(service.running());
+        StandInProgram updater("quillmere-updater", updaterExit);
+        Fixture f;
+        f.settings.httpServer = "127.0.0.1";
+        f.settings.httpPort = service.port();
+        QVERIFY(f.store.WriteString("Settings", "CurrentVersion", "3.25"));
+        f.flags.noNewVersion = true; // from the check at start-up; the menu's check starts afresh
+        CommandContext context = f.context();
+        context.updaterProgram = updater.program;
+        PhotoCommands commands(f.frame, context);
+        f.frame.show();
+        if (answer != PromptAnswer::None)
+            f.user.answers << answer;
+        f.frame.Execute(FrameCommand::LiveUpdate);
+
+        QTRY_COMPARE_WITH_TIMEOUT(f.user.shown.size(), told.size(), 20000);
+        for (int i = 0; i < told.size(); ++i) {
+            QCOMPARE(f.user.shown[i].text, told[i]);
+            QCOMPARE(f.user.shown[i].owner.data(), &f.frame);
+        }
+        if (served == "3.25") {
+            QCOMPARE(f.user.shown[0].caption, QString("Quillmere"));
+            QCOMPARE(f.user.shown[0].icon, PromptIcon::Information);
+        }
+        if (ends)
+            QTRY_VERIFY_WITH_TIMEOUT(!f.frame.isVisible(), 20000);
+        else
+            QVERIFY(f.frame.isVisible());
+        QCOMPARE(updater.calls(), answer == PromptAnswer::Yes ? QList<QStringList>{{QString("http://127.0.0.1:%1/support").arg(service.port())}}
+                                                              : QList<QStringList>());
     }
 };
 

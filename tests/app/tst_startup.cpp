@@ -5,6 +5,7 @@
 #include "browse/ImageView.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
+#include "support/AlbumServer.h"
 #include "support/RecordingPrompts.h"
 
 #include "support/TestFiles.h"
@@ -352,6 +353,48 @@ private slots:
         noCheck.updateStarted = true;
         QVERIFY(noCheck.run());
         QCOMPARE(noCheck.updateChecks, 0);
+    }
+
+    // The check's messages come before any window, with none as their owner; whatever the
+    // user answers, a check that started no installation lets the window open.
+    void automaticUpdateSpeaksBeforeTheWindowOpens_data()
+    {
+        QTest::addColumn<PromptAnswer>("answer");
+        QTest::addColumn<QStringList>("told");
+        const QString question = "There is new version on the server.\nDo you want to install it?";
+        QTest::newRow("No") << PromptAnswer::No << QStringList{question};
+        // The test program has no updater beside it.
+        QTest::newRow("Yes, no updater")
+            << PromptAnswer::Yes
+            << QStringList{question, "Cannot perform the live software update.\nA required object is not registered."};
+    }
+    void automaticUpdateSpeaksBeforeTheWindowOpens()
+    {
+        QFETCH(PromptAnswer, answer);
+        QFETCH(QStringList, told);
+        AlbumServer service({"--service-version", "3.26"});
+        QVERIFY(service.running());
+        Start s;
+        s.install(QString("AutomaticUpdate=1\nQLMHttpServer=127.0.0.1\nQLMHttpPort=%1\nCurrentVersion=3.25\n")
+                      .arg(service.port())
+                      .toUtf8());
+        QStringList shown;
+        bool windowSeen = false;
+        s.user.prompts.setHandler([&](const Prompt &p) {
+            shown << p.text;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                windowSeen = windowSeen || w->isVisible();
+            windowSeen = windowSeen || p.owner;
+            return p.buttons == PromptButtons::YesNo ? answer : PromptAnswer::Ok;
+        });
+        AppServices services = s.services();
+        services.checkForUpdate = {}; // the real check
+        s.app = std::make_unique<CQuillmereNewClientApp>(services);
+        QVERIFY(s.app->InitInstance({"quillmere"}));
+        QCOMPARE(shown, told);
+        QVERIFY(!windowSeen);
+        QVERIFY(s.frame()->isVisible());
+        QVERIFY(!s.app->flags.noNewVersion);
     }
 
     void cardWithPhotosIsShownFirst()

@@ -1,6 +1,7 @@
 #include "services/PhotoMailer.h"
 
 #include "support/RecordingPrompts.h"
+#include "support/StandInProgram.h"
 #include "support/TestFiles.h"
 
 #include <QSignalSpy>
@@ -9,28 +10,10 @@
 
 namespace {
 
-// Stands in for xdg-email: each call writes "CALL" and its arguments, one a line, to the log,
-// waits until the gate file exists (when one is named), and ends with `exitCode`.
-struct StandIn
+// Stands in for xdg-email.
+struct StandIn : StandInProgram
 {
-    QTemporaryDir dir;
-    QString log = dir.filePath("calls.log");
-    QString gate;
-
-    explicit StandIn(int exitCode, bool gated = false)
-    {
-        if (gated)
-            gate = dir.filePath("go");
-        QString script = "#!/bin/sh\n";
-        if (gated)
-            script += "while [ ! -e '" + gate + "' ]; do /bin/sleep 0.02; done\n";
-        script += "echo CALL >> '" + log + "'\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + log + "'; done\nexit "
-                  + QString::number(exitCode) + "\n";
-        const QString program = dir.filePath("bin/xdg-email");
-        writeFile(program, script.toUtf8());
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    QString folder() const { return dir.filePath("bin"); }
+    explicit StandIn(int exitCode, bool gated = false) : StandInProgram("xdg-email", exitCode, gated) {}
 };
 
 } // namespace
