@@ -131,13 +131,19 @@ QByteArray EncodeEntry(const QImage &image, const QList<std::pair<QString, QStri
 }
 
 // The entry in `file` when it is a PNG that shows `uri` as it is now; null otherwise.
-QImage ReadEntry(const QString &file, const QByteArray &uri, FileStamp stamp, const CancelToken &token)
+QImage ReadEntry(const QString &file, int maxSide, const QByteArray &uri, FileStamp stamp, const CancelToken &token)
 {
     WorkerFile f(file, token);
     if (!f.open(QIODevice::ReadOnly))
         return {};
+    QImageReader reader(&f, "png");
+    // No larger than its folder's size: a few kilobytes of PNG can unpack into hundreds of
+    // megabytes, and this runs for every tile.
+    const QSize declared = reader.size();
+    if (!declared.isValid() || std::max(declared.width(), declared.height()) > maxSide)
+        return {};
     // Read whole: the reader's header texts split keys at their "::".
-    const QImage entry = QImageReader(&f, "png").read();
+    const QImage entry = reader.read();
     if (entry.isNull() || entry.text(UriKey).toLatin1() != uri)
         return {};
     bool ok = false;
@@ -233,13 +239,13 @@ ThumbnailCache::Found ThumbnailCache::find(const QString &path, FileStamp stamp,
         return found;
     const QByteArray uri = ThumbnailUri(path);
     const QString name = u'/' + ThumbnailFileName(uri);
-    found.image = ReadEntry(normalFolder() + name, uri, stamp, token);
+    found.image = ReadEntry(normalFolder() + name, NormalSize, uri, stamp, token);
     if (found.image.isNull()) {
-        found.image = ReadEntry(largeFolder() + name, uri, stamp, token);
+        found.image = ReadEntry(largeFolder() + name, LargeSize, uri, stamp, token);
         found.large = !found.image.isNull();
     }
     if (found.image.isNull() && !options_.program.isEmpty())
-        found.failed = !ReadEntry(failFolder() + name, uri, stamp, token).isNull();
+        found.failed = !ReadEntry(failFolder() + name, NormalSize, uri, stamp, token).isNull();
     return found;
 }
 

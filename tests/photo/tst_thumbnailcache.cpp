@@ -153,6 +153,7 @@ private slots:
         QTest::newRow("no MTime") << "no mtime";
         QTest::newRow("another size") << "size";
         QTest::newRow("not a PNG") << "jpeg";
+        QTest::newRow("larger than a normal entry") << "oversize";
     }
     void staleOrForeignEntriesAreIgnoredAndReplaced()
     {
@@ -175,7 +176,7 @@ private slots:
         else if (fault == "size")
             keys["Thumb::Size"] = "1";
         const QString entry = EntryPath(s.cache.normalFolder(), photo);
-        WriteEntry(entry, {128, 96}, keys, fault == "jpeg" ? "JPEG" : "PNG");
+        WriteEntry(entry, fault == "oversize" ? QSize(1024, 768) : QSize(128, 96), keys, fault == "jpeg" ? "JPEG" : "PNG");
         QVERIFY(s.cache.find(photo, StampOf(photo)).image.isNull());
 
         // The photo is decoded instead, and its entry replaced by a valid one.
