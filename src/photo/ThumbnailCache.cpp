@@ -9,12 +9,14 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QList>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,14 +85,65 @@ bool WriteAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// PNG's CRC-32 (ISO 3309), over a chunk's type and data.
+quint32 PngCrc(const QByteArray &bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char ch : bytes) {
+        crc ^= static_cast<unsigned char>(ch);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void AppendBigEndian(QByteArray &to, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        to += char((value >> shift) & 0xFF);
+}
+
+// The entry's PNG with each key in a tEXt chunk right after the header. Qt's writer would put a
+// value of 40 characters or more, every real URI, into a compressed zTXt chunk, and file
+// managers that check entries by their tEXt chunks alone would then take ours as invalid and
+// write them again. Empty when the picture cannot be encoded.
+QByteArray EncodeEntry(const QImage &image, const QList<std::pair<QString, QString>> &keys)
+{
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!QImageWriter(&buffer, "png").write(image))
+            return {};
+    }
+    // The signature, then IHDR: 4 bytes of length, 4 of type, 13 of data, 4 of CRC.
+    constexpr qsizetype kAfterHeader = 8 + 4 + 4 + 13 + 4;
+    if (png.size() < kAfterHeader || png.mid(12, 4) != "IHDR")
+        return {};
+    QByteArray chunks;
+    for (const auto &[key, value] : keys) {
+        const QByteArray body = "tEXt" + key.toLatin1() + '\0' + value.toLatin1();
+        AppendBigEndian(chunks, quint32(body.size() - 4));
+        chunks += body;
+        AppendBigEndian(chunks, PngCrc(body));
+    }
+    return png.insert(kAfterHeader, chunks);
+}
+
 // The entry in `file` when it is a PNG that shows `uri` as it is now; null otherwise.
-QImage ReadEntry(const QString &file, const QByteArray &uri, FileStamp stamp, const CancelToken &token)
+QImage ReadEntry(const QString &file, int maxSide, const QByteArray &uri, FileStamp stamp, const CancelToken &token)
 {
     WorkerFile f(file, token);
     if (!f.open(QIODevice::ReadOnly))
         return {};
+    QImageReader reader(&f, "png");
+    // No larger than its folder's size: a few kilobytes of PNG can unpack into hundreds of
+    // megabytes, and this runs for every tile.
+    const QSize declared = reader.size();
+    if (!declared.isValid() || std::max(declared.width(), declared.height()) > maxSide)
+        return {};
     // Read whole: the reader's header texts split keys at their "::".
-    const QImage entry = QImageReader(&f, "png").read();
+    const QImage entry = reader.read();
     if (entry.isNull() || entry.text(UriKey).toLatin1() != uri)
         return {};
     bool ok = false;
@@ -186,13 +239,13 @@ ThumbnailCache::Found ThumbnailCache::find(const QString &path, FileStamp stamp,
         return found;
     const QByteArray uri = ThumbnailUri(path);
     const QString name = u'/' + ThumbnailFileName(uri);
-    found.image = ReadEntry(normalFolder() + name, uri, stamp, token);
+    found.image = ReadEntry(normalFolder() + name, NormalSize, uri, stamp, token);
     if (found.image.isNull()) {
-        found.image = ReadEntry(largeFolder() + name, uri, stamp, token);
+        found.image = ReadEntry(largeFolder() + name, LargeSize, uri, stamp, token);
         found.large = !found.image.isNull();
     }
     if (found.image.isNull() && !options_.program.isEmpty())
-        found.failed = !ReadEntry(failFolder() + name, uri, stamp, token).isNull();
+        found.failed = !ReadEntry(failFolder() + name, NormalSize, uri, stamp, token).isNull();
     return found;
 }
 
@@ -218,17 +271,12 @@ bool ThumbnailCache::write(const QString &folder, const QString &path, FileStamp
         return false;
     const QByteArray uri = ThumbnailUri(path);
     // 8-bit RGBA, as the standard asks of every thumbnail.
-    QImage entry = image.convertToFormat(QImage::Format_ARGB32);
-    entry.setText(UriKey, QString::fromLatin1(uri));
-    entry.setText(MTimeKey, QString::number(Seconds(stamp)));
-    entry.setText(SizeKey, QString::number(stamp.size));
-    QByteArray png;
-    {
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        if (!QImageWriter(&buffer, "png").write(entry))
-            return false;
-    }
+    const QByteArray png = EncodeEntry(image.convertToFormat(QImage::Format_ARGB32),
+                                       {{UriKey, QString::fromLatin1(uri)},
+                                        {MTimeKey, QString::number(Seconds(stamp))},
+                                        {SizeKey, QString::number(stamp.size)}});
+    if (png.isEmpty())
+        return false;
 
     const CancelToken::Blocking call = token.blocking();
     if (!MakeFolders(folder))

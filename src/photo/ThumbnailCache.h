@@ -28,6 +28,7 @@ class ThumbnailCache
 {
 public:
     static constexpr int NormalSize = 128;
+    static constexpr int LargeSize = 256;
 
     struct Options
     {
@@ -55,9 +56,10 @@ public:
         bool failed = false; // our own record that the photo cannot be decoded
     };
     // The valid entry of `path` as it is now (`stamp`): `normal` first, then `large`, then our
-    // failure record. An entry is valid when it is a PNG whose URI is the photo's, whose MTime
-    // is the photo's modification time in seconds, and whose Size, when it has one, is the
-    // photo's size. Anything else is ignored and replaced at the next store. Reads only.
+    // failure record. An entry is valid when it is a PNG no larger than its folder's size, whose
+    // URI is the photo's, whose MTime is the photo's modification time in seconds, and whose
+    // Size, when it has one, is the photo's size. Anything else is ignored and replaced at the
+    // next store. Reads only.
     Found find(const QString &path, FileStamp stamp, const CancelToken &token = {}) const;
 
     // Writes the normal entry (mode 0600; folders made 0700) through a temporary file in the

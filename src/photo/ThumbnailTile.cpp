@@ -188,13 +188,22 @@ Embedded ReadEmbedded(QIODevice &file)
     buffer.open(QIODevice::ReadOnly);
     QImageReader decoder(&buffer, "jpeg");
     decoder.setAutoTransform(false); // turned by the photo's own orientation below
-    const QImage image = decoder.read();
-    if (image.isNull() || !SameShape(image.size(), stored))
+    // Judged by the size its header gives, before anything is decoded. A thumbnail larger than
+    // its photo is none; and a few kilobytes can claim a picture of hundreds of megabytes, so
+    // a large one is decoded no larger than the cache's normal entry, all that is ever used.
+    const QSize declared = decoder.size();
+    if (!declared.isValid() || declared.isEmpty() || declared.width() > stored.width()
+        || declared.height() > stored.height() || !SameShape(declared, stored))
         return {};
     const int orientation = reader.primaryOrientation();
     Embedded embedded;
     embedded.upright = UprightSize(stored, orientation);
-    if (!FillsWell(UprightSize(image.size(), orientation), PlaceInTile(embedded.upright)))
+    if (!FillsWell(UprightSize(declared, orientation), PlaceInTile(embedded.upright)))
+        return {};
+    if (NormalThumbnailSize(declared) != declared)
+        decoder.setScaledSize(NormalThumbnailSize(declared));
+    const QImage image = decoder.read();
+    if (image.isNull())
         return {};
     embedded.image = TurnUpright(image, orientation);
     return embedded;

@@ -5,6 +5,7 @@
 #include "support/TestPhotos.h"
 
 #include <QDirIterator>
+#include <QtEndian>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,6 +41,22 @@ int Mode(const QString &path)
 {
     struct stat st{};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// The keys of a PNG's tEXt chunks, the only text chunks some readers of the cache look at.
+QMap<QString, QString> PlainTextKeys(const QByteArray &png)
+{
+    QMap<QString, QString> keys;
+    for (qsizetype at = 8; at + 12 <= png.size();) {
+        const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
+        if (png.mid(at + 4, 4) == "tEXt") {
+            const QByteArray body = png.mid(at + 8, length);
+            const qsizetype nul = body.indexOf('\0');
+            keys.insert(QString::fromLatin1(body.left(nul)), QString::fromLatin1(body.mid(nul + 1)));
+        }
+        at += 12 + length;
+    }
+    return keys;
 }
 
 QStringList FilesBelow(const QString &folder)
@@ -108,6 +125,12 @@ private slots:
         QCOMPARE(read.text("Thumb::URI"), QString::fromLatin1(ThumbnailUri(photo)));
         QCOMPARE(read.text("Thumb::MTime"), QString("1700000000"));
         QCOMPARE(read.text("Thumb::Size"), QString::number(QFileInfo(photo).size()));
+        // Each key in plain text, however long its value.
+        QVERIFY(ThumbnailUri(photo).size() > 40);
+        const QMap<QString, QString> plain = PlainTextKeys(readFile(entry));
+        QCOMPARE(plain.value("Thumb::URI"), read.text("Thumb::URI"));
+        QCOMPARE(plain.value("Thumb::MTime"), read.text("Thumb::MTime"));
+        QCOMPARE(plain.value("Thumb::Size"), read.text("Thumb::Size"));
         QCOMPARE(read.size(), QSize(128, 96));
         QVERIFY(read.hasAlphaChannel());
         QCOMPARE(Mode(entry), 0600);
@@ -130,6 +153,7 @@ private slots:
         QTest::newRow("no MTime") << "no mtime";
         QTest::newRow("another size") << "size";
         QTest::newRow("not a PNG") << "jpeg";
+        QTest::newRow("larger than a normal entry") << "oversize";
     }
     void staleOrForeignEntriesAreIgnoredAndReplaced()
     {
@@ -152,7 +176,7 @@ private slots:
         else if (fault == "size")
             keys["Thumb::Size"] = "1";
         const QString entry = EntryPath(s.cache.normalFolder(), photo);
-        WriteEntry(entry, {128, 96}, keys, fault == "jpeg" ? "JPEG" : "PNG");
+        WriteEntry(entry, fault == "oversize" ? QSize(1024, 768) : QSize(128, 96), keys, fault == "jpeg" ? "JPEG" : "PNG");
         QVERIFY(s.cache.find(photo, StampOf(photo)).image.isNull());
 
         // The photo is decoded instead, and its entry replaced by a valid one.

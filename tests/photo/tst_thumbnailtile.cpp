@@ -154,6 +154,7 @@ private slots:
         QTest::newRow("16:9 letterboxed into 4:3") << QSize(640, 360) << fourThree << false;
         QTest::newRow("narrower than the well") << QSize(400, 300) << encodedJpeg(markedImage({80, 60}, Qt::green)) << false;
         QTest::newRow("portrait lower than the well") << QSize(300, 400) << encodedJpeg(markedImage({60, 80}, Qt::green)) << false;
+        QTest::newRow("larger than the photo") << QSize(400, 300) << encodedJpeg(markedImage({800, 600}, Qt::green)) << false;
         QTest::newRow("not a JPEG") << QSize(400, 300) << Png({160, 120}) << false;
         QTest::newRow("cut short") << QSize(400, 300) << fourThree.left(fourThree.size() / 2) << false;
         QTest::newRow("garbage between the markers")
