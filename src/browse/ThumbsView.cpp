@@ -413,9 +413,18 @@ bool CThumbsView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *ev
 void CThumbsView::commitData(QWidget *editor)
 {
     // The label names the file: it changes only when the file is renamed.
+    // The request leaves once the editor has closed: a message box it leads to takes the
+    // focus from the editor and runs an event loop of its own, and an editor closed and
+    // deleted meanwhile would be used again when the commit returned.
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (line && !renameOldPath_.isEmpty())
-        emit renameRequested(std::exchange(renameOldPath_, QString()), line->text());
+    if (line && !renameOldPath_.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, path = std::exchange(renameOldPath_, QString()), text = line->text()] {
+                emit renameRequested(path, text);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 QStringList CThumbsView::SelectedPaths() const

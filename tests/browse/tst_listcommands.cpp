@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -252,6 +253,39 @@ private slots:
         f.list.setCurrentRow(2); // another item becomes current before the edit is committed
         QTRY_COMPARE(asked.size(), 1);
         QCOMPARE(asked[0], (QList<QVariant>{f.path("b.jpg"), QString("sea.jpg")}));
+    }
+
+    void aRefusedNameTypedIntoTheLabelIsToldOnceTheEditEnds()
+    {
+        Fixture f({"beach.jpg", "sea.jpg"});
+        QVERIFY(f.listed());
+        QObject::connect(&f.list, &CThumbsView::renameRequested, &f.commands, &PhotoListCommands::RenamePhoto);
+        // As a real message box does: a window of its own takes the focus from the label's
+        // editor, and its event loop runs until the user answers.
+        f.user.prompts.setHandler([&](const Prompt &p) {
+            f.user.shown << p;
+            QDialog box;
+            QTimer::singleShot(50, &box, &QDialog::accept);
+            box.exec();
+            return PromptAnswer::Ok;
+        });
+        f.list.show();
+        f.list.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.list));
+        for (const QString &typed : {QString("sea?.jpg"), QString("sea.png"), QString("sea.jpg")}) {
+            f.finished.clear();
+            f.select({0}, 0);
+            f.list.StartRename();
+            auto *editor = f.list.findChild<QLineEdit *>();
+            QVERIFY(editor);
+            editor->setText(typed);
+            QTest::keyClick(editor, Qt::Key_Return);
+            QVERIFY(!f.finished.isEmpty() || f.finished.wait(20000));
+            QTRY_VERIFY(!f.list.findChild<QLineEdit *>());
+            QCOMPARE(f.labels(), (QStringList{"beach.jpg", "sea.jpg"}));
+        }
+        QCOMPARE(f.user.shown.size(), 3);
+        QCOMPARE(f.user.shown[2].text, QString("File with that name already exists."));
     }
 
     void deletingThreePhotos()
