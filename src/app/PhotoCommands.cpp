@@ -324,7 +324,7 @@ int PhotoCommands::SlideShowStart() const
     if (shown >= 0)
         return int(shown);
     // The photo last shown from the list, counted from the first photo of its page.
-    const int start = list->pageIndex() * CThumbsView::PhotosPerPage + list->shownIndex();
+    const int start = list->shownPage() * CThumbsView::PhotosPerPage + list->shownIndex();
     return start >= 0 && start < photos.size() ? start : 0;
 }
 

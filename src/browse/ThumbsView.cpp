@@ -98,6 +98,7 @@ void CThumbsView::folderScanned(const QString &folder, QStringList photos)
     }
     pageIndex_ = 0;
     shownIndex_ = 0;
+    shownPage_ = 0;
     StartThumbnailWorker();
     emit showPhoto(folderPhotos_.first());
     emit folderListed(folder);
@@ -294,6 +295,7 @@ void CThumbsView::ShowPhotoAt(int index, bool mustExist)
     if (path.isEmpty() || (mustExist && !QFileInfo::exists(path)))
         return;
     shownIndex_ = index;
+    shownPage_ = pageIndex_;
     emit showPhoto(path);
 }
 
@@ -365,8 +367,10 @@ void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
     if (!hit.isValid() || !visualRect(hit).contains(at))
         return;
 
-    const ThumbsMenuStates states =
-        ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shownIndex_});
+    // The place of the photo shown counts on its own page only: on another page the item in
+    // that place is another photo, and showing it is no less wanted.
+    const int shown = shownPage_ == pageIndex_ ? shownIndex_ : -1;
+    const ThumbsMenuStates states = ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shown});
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("ThumbsViewPopupMenu"));
     for (const ThumbsMenuEntry &entry : ThumbsMenuEntries()) {

@@ -61,6 +61,8 @@ public:
     int pageIndex() const { return pageIndex_; }
     int GetPageCount() const;
     int shownIndex() const { return shownIndex_; }
+    // The page on which `shownIndex` counts.
+    int shownPage() const { return shownPage_; }
     bool userClicked() const { return userClicked_; }
     const QMap<QString, QString> &uploadedOnPage() const { return uploadedOnPage_; }
     // Photos decoded so far and cache writes not yet done, for tests and benchmarks.
@@ -155,6 +157,7 @@ private:
     QStringList folderPhotos_;
     int pageIndex_ = 0;
     int shownIndex_ = 0;
+    int shownPage_ = 0;
     bool userClicked_ = false;
     QString renameOldPath_; // the photo whose label is being edited
     QMap<QString, QString> uploadedOnPage_;

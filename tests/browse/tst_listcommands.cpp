@@ -178,6 +178,31 @@ private slots:
         QCOMPARE(handedOn[0][0].value<ThumbsCommand>(), C::DeletePhotos);
     }
 
+    void thePhotoShownIsThatOfItsOwnPage()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("r%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        f.list.resize(700, 400);
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        auto menuOnFirst = [&] {
+            f.select({0}, 0);
+            return menuAfter([&] { rightClick(f.list, f.list.visualItemRect(f.list.item(0)).center()); }).value(1);
+        };
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+        // The first photo of the folder is shown; the next page's first item is another photo.
+        QSignalSpy done(&f.list, &CThumbsView::workerFinished);
+        f.list.NextPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("*&Show Photo"));
+        f.list.PrevPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+    }
+
     void rename_data()
     {
         QTest::addColumn<QString>("text");
