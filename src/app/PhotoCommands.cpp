@@ -4,6 +4,7 @@
 #include "app/RecentFolders.h"
 #include "app/RunFlags.h"
 #include "browse/ImageView.h"
+#include "browse/PhotoFolder.h"
 #include "browse/PhotoListCommands.h"
 #include "browse/ShellTree.h"
 #include "browse/SlideShowDlg.h"
@@ -160,7 +161,11 @@ void PhotoCommands::showPendingPhoto(const QString &listedFolder)
         return;
     const QString photo = std::exchange(pendingPhoto_, QString());
     const QFileInfo info(photo);
-    if (QDir::cleanPath(listedFolder) == info.path() && info.isFile())
+    if (QDir::cleanPath(listedFolder) != info.path() || !info.isFile())
+        return;
+    // The list comes to the photo's page, as if the user had paged there and chosen it.
+    CThumbsView *list = frame_.GetPhotoList();
+    if (!list->ShowPhotoOnItsPage(FolderPrefix(list->currentFolder()) + info.fileName()))
         frame_.GetImageView()->SetFile(photo);
 }
 

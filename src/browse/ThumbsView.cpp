@@ -299,6 +299,20 @@ void CThumbsView::ShowPhotoAt(int index, bool mustExist)
     emit showPhoto(path);
 }
 
+bool CThumbsView::ShowPhotoOnItsPage(const QString &path)
+{
+    const qsizetype position = folderPhotos_.indexOf(path);
+    if (position < 0)
+        return false;
+    const int page = int(position / PhotosPerPage);
+    if (page != pageIndex_)
+        setPage(page);
+    shownIndex_ = int(position % PhotosPerPage);
+    shownPage_ = page;
+    emit showPhoto(path);
+    return true;
+}
+
 void CThumbsView::AddOrReplacePhoto(const QString &path)
 {
     const qsizetype slash = path.lastIndexOf(u'/');

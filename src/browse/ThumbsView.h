@@ -79,6 +79,10 @@ public:
     QString GetItemPath(int index) const;
     int GetSelectedCount() const;
     void ShowPhotoAt(int index, bool mustExist);
+    // Shows the folder's photo at `path` (spelled as `photos()` spells it) as if it had been
+    // chosen in the list: the page holding it comes up, and it is the photo shown from the
+    // list. False, and nothing changes, when the list does not hold it.
+    bool ShowPhotoOnItsPage(const QString &path);
     void AddOrReplacePhoto(const QString &path);
 
     // The item last selected with the mouse or keyboard; -1 when there is none.
