@@ -283,6 +283,14 @@ QString CThumbsView::GetItemPath(int index) const
     return FolderPrefix(folder_) + label;
 }
 
+QString CThumbsView::FirstPhotoOfPage() const
+{
+    // A page being made may lack its first items yet: tiles arrive in any order.
+    if (workerRunning_)
+        return folderPhotos_.value(qsizetype(pageIndex_) * PhotosPerPage);
+    return GetItemPath(0);
+}
+
 int CThumbsView::GetSelectedCount() const
 {
     const int n = int(selectedItems().size());

@@ -77,6 +77,9 @@ public:
     void StartThumbnailWorker();
 
     QString GetItemPath(int index) const;
+    // The first photo of the page shown, also while its tiles are still on their way; empty
+    // when the page holds none.
+    QString FirstPhotoOfPage() const;
     int GetSelectedCount() const;
     void ShowPhotoAt(int index, bool mustExist);
     // Shows the folder's photo at `path` (spelled as `photos()` spells it) as if it had been

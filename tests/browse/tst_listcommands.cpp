@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -18,6 +19,10 @@
 #include <QTimer>
 
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ThumbsMenuSnapshot)
 
@@ -361,6 +366,49 @@ private slots:
         QCOMPARE(f.list.count(), 0);
         QVERIFY(f.view.path().isEmpty());
         QCOMPARE(f.list.photos().size(), 8);
+    }
+
+    void deletingWhileThePageIsMadeShowsItsFirstPhoto()
+    {
+        // The page's first photo is a FIFO nobody writes: its tile never comes, and with a
+        // pool that takes no read for stuck, the page stays in the making.
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("a.jpg");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
+            writeFile(dir.filePath(name), jpeg(QSize(64, 48), Qt::darkGreen));
+        WorkerPool pictures{WorkerPool::Options{"test-tiles", WorkPriority::Low, 0, std::chrono::hours(1)}};
+        CThumbsView list(pictures);
+        CQuillmereNewClientView view;
+        RecordingPrompts user;
+        PhotoListCommands commands(list, view, user.prompts);
+        QObject::connect(&list, &CThumbsView::showPhoto, &view, &CQuillmereNewClientView::SetFile);
+        const auto release = qScopeGuard([&] {
+            // Writers come and go until every read of the FIFO has ended and the page is made.
+            (void)QTest::qWaitFor(
+                [&] {
+                    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                    if (writer >= 0)
+                        ::close(writer);
+                    return !list.IsWorkerRunning();
+                },
+                20000);
+        });
+        list.ListFolder(dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(list.count(), 3, 20000);
+        QVERIFY(list.IsWorkerRunning());
+
+        const int c = list.row(list.findItems("c.jpg", Qt::MatchExactly).value(0));
+        list.ShowPhotoAt(c, true);
+        list.setCurrentRow(c);
+        user.answers << PromptAnswer::Yes;
+        QSignalSpy finished(&commands, &PhotoListCommands::finished);
+        commands.DeletePhotos();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(!QFileInfo::exists(dir.filePath("c.jpg")));
+        // The page is made again from what remains; the view shows its first photo, not the
+        // first whose tile happens to be there.
+        QCOMPARE(view.path(), fifo);
     }
 
     void aTrashThatFailsKeepsThePhoto()
