@@ -98,6 +98,7 @@ void CThumbsView::folderScanned(const QString &folder, QStringList photos)
     }
     pageIndex_ = 0;
     shownIndex_ = 0;
+    shownPage_ = 0;
     StartThumbnailWorker();
     emit showPhoto(folderPhotos_.first());
     emit folderListed(folder);
@@ -282,6 +283,14 @@ QString CThumbsView::GetItemPath(int index) const
     return FolderPrefix(folder_) + label;
 }
 
+QString CThumbsView::FirstPhotoOfPage() const
+{
+    // A page being made may lack its first items yet: tiles arrive in any order.
+    if (workerRunning_)
+        return folderPhotos_.value(qsizetype(pageIndex_) * PhotosPerPage);
+    return GetItemPath(0);
+}
+
 int CThumbsView::GetSelectedCount() const
 {
     const int n = int(selectedItems().size());
@@ -294,7 +303,22 @@ void CThumbsView::ShowPhotoAt(int index, bool mustExist)
     if (path.isEmpty() || (mustExist && !QFileInfo::exists(path)))
         return;
     shownIndex_ = index;
+    shownPage_ = pageIndex_;
     emit showPhoto(path);
+}
+
+bool CThumbsView::ShowPhotoOnItsPage(const QString &path)
+{
+    const qsizetype position = folderPhotos_.indexOf(path);
+    if (position < 0)
+        return false;
+    const int page = int(position / PhotosPerPage);
+    if (page != pageIndex_)
+        setPage(page);
+    shownIndex_ = int(position % PhotosPerPage);
+    shownPage_ = page;
+    emit showPhoto(path);
+    return true;
 }
 
 void CThumbsView::AddOrReplacePhoto(const QString &path)
@@ -365,8 +389,10 @@ void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
     if (!hit.isValid() || !visualRect(hit).contains(at))
         return;
 
-    const ThumbsMenuStates states =
-        ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shownIndex_});
+    // The place of the photo shown counts on its own page only: on another page the item in
+    // that place is another photo, and showing it is no less wanted.
+    const int shown = shownPage_ == pageIndex_ ? shownIndex_ : -1;
+    const ThumbsMenuStates states = ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shown});
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("ThumbsViewPopupMenu"));
     for (const ThumbsMenuEntry &entry : ThumbsMenuEntries()) {
@@ -413,9 +439,18 @@ bool CThumbsView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *ev
 void CThumbsView::commitData(QWidget *editor)
 {
     // The label names the file: it changes only when the file is renamed.
+    // The request leaves once the editor has closed: a message box it leads to takes the
+    // focus from the editor and runs an event loop of its own, and an editor closed and
+    // deleted meanwhile would be used again when the commit returned.
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (line && !renameOldPath_.isEmpty())
-        emit renameRequested(std::exchange(renameOldPath_, QString()), line->text());
+    if (line && !renameOldPath_.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, path = std::exchange(renameOldPath_, QString()), text = line->text()] {
+                emit renameRequested(path, text);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 QStringList CThumbsView::SelectedPaths() const

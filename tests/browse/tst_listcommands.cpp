@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -17,6 +19,10 @@
 #include <QTimer>
 
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ThumbsMenuSnapshot)
 
@@ -177,6 +183,31 @@ private slots:
         QCOMPARE(handedOn[0][0].value<ThumbsCommand>(), C::DeletePhotos);
     }
 
+    void thePhotoShownIsThatOfItsOwnPage()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("r%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        f.list.resize(700, 400);
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        auto menuOnFirst = [&] {
+            f.select({0}, 0);
+            return menuAfter([&] { rightClick(f.list, f.list.visualItemRect(f.list.item(0)).center()); }).value(1);
+        };
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+        // The first photo of the folder is shown; the next page's first item is another photo.
+        QSignalSpy done(&f.list, &CThumbsView::workerFinished);
+        f.list.NextPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("*&Show Photo"));
+        f.list.PrevPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+    }
+
     void rename_data()
     {
         QTest::addColumn<QString>("text");
@@ -254,6 +285,39 @@ private slots:
         QCOMPARE(asked[0], (QList<QVariant>{f.path("b.jpg"), QString("sea.jpg")}));
     }
 
+    void aRefusedNameTypedIntoTheLabelIsToldOnceTheEditEnds()
+    {
+        Fixture f({"beach.jpg", "sea.jpg"});
+        QVERIFY(f.listed());
+        QObject::connect(&f.list, &CThumbsView::renameRequested, &f.commands, &PhotoListCommands::RenamePhoto);
+        // As a real message box does: a window of its own takes the focus from the label's
+        // editor, and its event loop runs until the user answers.
+        f.user.prompts.setHandler([&](const Prompt &p) {
+            f.user.shown << p;
+            QDialog box;
+            QTimer::singleShot(50, &box, &QDialog::accept);
+            box.exec();
+            return PromptAnswer::Ok;
+        });
+        f.list.show();
+        f.list.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.list));
+        for (const QString &typed : {QString("sea?.jpg"), QString("sea.png"), QString("sea.jpg")}) {
+            f.finished.clear();
+            f.select({0}, 0);
+            f.list.StartRename();
+            auto *editor = f.list.findChild<QLineEdit *>();
+            QVERIFY(editor);
+            editor->setText(typed);
+            QTest::keyClick(editor, Qt::Key_Return);
+            QVERIFY(!f.finished.isEmpty() || f.finished.wait(20000));
+            QTRY_VERIFY(!f.list.findChild<QLineEdit *>());
+            QCOMPARE(f.labels(), (QStringList{"beach.jpg", "sea.jpg"}));
+        }
+        QCOMPARE(f.user.shown.size(), 3);
+        QCOMPARE(f.user.shown[2].text, QString("File with that name already exists."));
+    }
+
     void deletingThreePhotos()
     {
         Fixture f({"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"});
@@ -302,6 +366,49 @@ private slots:
         QCOMPARE(f.list.count(), 0);
         QVERIFY(f.view.path().isEmpty());
         QCOMPARE(f.list.photos().size(), 8);
+    }
+
+    void deletingWhileThePageIsMadeShowsItsFirstPhoto()
+    {
+        // The page's first photo is a FIFO nobody writes: its tile never comes, and with a
+        // pool that takes no read for stuck, the page stays in the making.
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("a.jpg");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
+            writeFile(dir.filePath(name), jpeg(QSize(64, 48), Qt::darkGreen));
+        WorkerPool pictures{WorkerPool::Options{"test-tiles", WorkPriority::Low, 0, std::chrono::hours(1)}};
+        CThumbsView list(pictures);
+        CQuillmereNewClientView view;
+        RecordingPrompts user;
+        PhotoListCommands commands(list, view, user.prompts);
+        QObject::connect(&list, &CThumbsView::showPhoto, &view, &CQuillmereNewClientView::SetFile);
+        const auto release = qScopeGuard([&] {
+            // Writers come and go until every read of the FIFO has ended and the page is made.
+            (void)QTest::qWaitFor(
+                [&] {
+                    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                    if (writer >= 0)
+                        ::close(writer);
+                    return !list.IsWorkerRunning();
+                },
+                20000);
+        });
+        list.ListFolder(dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(list.count(), 3, 20000);
+        QVERIFY(list.IsWorkerRunning());
+
+        const int c = list.row(list.findItems("c.jpg", Qt::MatchExactly).value(0));
+        list.ShowPhotoAt(c, true);
+        list.setCurrentRow(c);
+        user.answers << PromptAnswer::Yes;
+        QSignalSpy finished(&commands, &PhotoListCommands::finished);
+        commands.DeletePhotos();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(!QFileInfo::exists(dir.filePath("c.jpg")));
+        // The page is made again from what remains; the view shows its first photo, not the
+        // first whose tile happens to be there.
+        QCOMPARE(view.path(), fifo);
     }
 
     void aTrashThatFailsKeepsThePhoto()
