@@ -208,13 +208,17 @@ void CThumbsView::placeTile(int slot, const QString &name, const TilePicture &pi
     const QIcon tile(QPixmap::fromImage(ComposeTile(picture, frames_[uploaded ? 1 : 0])));
     if (slot < slots_.size())
         slots_[slot].uploaded = uploaded;
+    // The UPLOADED frame is drawn into the picture: a screen reader hears it from here.
+    const QString described = uploaded ? QStringLiteral("Uploaded") : QString();
     if (QListWidgetItem *shown = itemInSlot(slot)) {
         shown->setIcon(tile);
+        shown->setData(Qt::AccessibleDescriptionRole, described);
         return;
     }
     auto *item = new QListWidgetItem(tile, name);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(Qt::AccessibleTextRole, name);
+    item->setData(Qt::AccessibleDescriptionRole, described);
     item->setData(SlotRole, slot);
     item->setForeground(Qt::white);
     int at = 0;
