@@ -6,10 +6,12 @@
 #include "upload/UploadDialog.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolTip>
 
 TrayIcon::TrayIcon(TrayContext context, QObject *parent)
     : QObject(parent), context_(std::move(context)), icon_(new QSystemTrayIcon(ProgramIcon(), this)),
@@ -140,12 +142,22 @@ void TrayIcon::Exit()
 void TrayIcon::ShowProgress(int frame, const QString &tip)
 {
     icon_->setIcon(progressFrames_[frame & 1]);
-    if (isFrameMinimized() && icon_->toolTip() != tip)
-        icon_->setToolTip(tip);
+    if (!isFrameMinimized() || icon_->toolTip() == tip)
+        return;
+    setTip(tip);
+}
+
+void TrayIcon::setTip(const QString &tip)
+{
+    icon_->setToolTip(tip);
+    // A tip already up is not redrawn by the icon: while the pointer rests on the icon, the
+    // percentage would stand still.
+    if (QToolTip::isVisible() && icon_->geometry().contains(QCursor::pos()))
+        QToolTip::showText(QCursor::pos(), tip);
 }
 
 void TrayIcon::EndProgress()
 {
     icon_->setIcon(ProgramIcon());
-    icon_->setToolTip(kTip);
+    setTip(kTip);
 }

@@ -67,6 +67,7 @@ private:
     bool trayAvailable() const;
     void enterTray();
     void leftMinimized();
+    void setTip(const QString &tip);
     UploadDialog *activeUploadDialog() const;
 
     TrayContext context_;
