@@ -45,8 +45,6 @@ CQuillmereNewClientApp::CQuillmereNewClientApp(AppServices services, QObject *pa
 CQuillmereNewClientApp::~CQuillmereNewClientApp()
 {
     stopMediaSearch();
-    tray_.reset();
-    watcher_.reset();
 }
 
 void CQuillmereNewClientApp::stopMediaSearch()

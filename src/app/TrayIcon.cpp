@@ -15,11 +15,12 @@
 
 TrayIcon::TrayIcon(TrayContext context, QObject *parent)
     : QObject(parent), context_(std::move(context)), icon_(new QSystemTrayIcon(ProgramIcon(), this)),
-      menu_(new QMenu), open_(menu_->addAction(QStringLiteral("Open"))),
-      exit_((menu_->addSeparator(), menu_->addAction(QStringLiteral("Exit")))),
-      progressFrames_{TrayProgressIcon(0), TrayProgressIcon(1)}
+      menu_(new QMenu), progressFrames_{TrayProgressIcon(0), TrayProgressIcon(1)}
 {
     menu_->setObjectName(QStringLiteral("TrayMenu"));
+    open_ = menu_->addAction(QStringLiteral("Open"));
+    menu_->addSeparator();
+    exit_ = menu_->addAction(QStringLiteral("Exit"));
     icon_->setToolTip(kTip);
     icon_->setContextMenu(menu_);
     connect(open_, &QAction::triggered, this, &TrayIcon::RestoreFromTray);
@@ -37,8 +38,9 @@ TrayIcon::~TrayIcon()
 {
     if (context_.frame)
         context_.frame->removeEventFilter(this);
-    icon_->hide();
-    delete menu_; // a context menu has no parent: the icon does not own it
+    // The icon goes before its menu, which has no parent: the icon does not own it.
+    delete icon_;
+    delete menu_;
 }
 
 bool TrayIcon::trayAvailable() const

@@ -73,8 +73,8 @@ private:
     TrayContext context_;
     QSystemTrayIcon *icon_;
     QMenu *menu_;
-    QAction *open_;
-    QAction *exit_;
+    QAction *open_ = nullptr;
+    QAction *exit_ = nullptr;
     QIcon progressFrames_[2];
     bool inTray_ = false;
     bool enterQueued_ = false;
