@@ -24,18 +24,28 @@ bool AutostartEntry::isPresent() const
 
 QString AutostartEntry::execLine(const QString &programPath)
 {
-    // Inside a quoted argument the desktop-entry rules escape " ` $ and \ with a backslash;
-    // the file's own string escaping then doubles every backslash once more, and "%" is
-    // written "%%" because a lone one starts a field code.
+    // Inside a quoted argument the desktop-entry rules escape " ` $ and \ with a backslash.
+    // The file's own string escaping comes on top: every backslash is doubled once more, and
+    // a line break, tab or carriage return in a name is written \n, \t, \r, or it would end
+    // the line and start a key of its own. "%" is written "%%": a lone one starts a field code.
     QString quoted;
     for (QChar c : programPath) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
             quoted += u'\\';
         quoted += c;
     }
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
-    quoted.replace(u'%', QStringLiteral("%%"));
-    return u'"' + quoted + QStringLiteral("\" RunMinimized");
+    QString value;
+    for (QChar c : quoted) {
+        switch (c.unicode()) {
+        case u'\\': value += QStringLiteral("\\\\"); break;
+        case u'\n': value += QStringLiteral("\\n"); break;
+        case u'\t': value += QStringLiteral("\\t"); break;
+        case u'\r': value += QStringLiteral("\\r"); break;
+        case u'%': value += QStringLiteral("%%"); break;
+        default: value += c; break;
+        }
+    }
+    return u'"' + value + QStringLiteral("\" RunMinimized");
 }
 
 QString AutostartEntry::fileText(const QString &programPath)

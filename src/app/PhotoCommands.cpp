@@ -1,5 +1,7 @@
 #include "app/PhotoCommands.h"
 
+#include "app/AdvancedSettingsDlg.h"
+#include "app/AutostartEntry.h"
 #include "app/MainFrame.h"
 #include "app/RecentFolders.h"
 #include "app/RunFlags.h"
@@ -194,7 +196,9 @@ void PhotoCommands::UploadAllPhotos()
 
 void PhotoCommands::UploadPhotos(const QStringList &sources)
 {
-    if (sources.isEmpty() || uploadCommandRunning_)
+    // The window is usable while an automatic upload runs hidden: a second dialog would take
+    // the place of the first as the open one.
+    if (sources.isEmpty() || uploadCommandRunning_ || activeUploadDialog_)
         return;
     const QScopedValueRollback running(uploadCommandRunning_, true);
     if (!ShowAccountSettings())
@@ -283,6 +287,13 @@ bool PhotoCommands::RunUploadDialog(const QStringList &selection, bool automatic
     return dialog.uploadedSomething();
 }
 
+bool PhotoCommands::RunAutomaticUpload(const PathDates &newFiles, const PathDates &knownFiles)
+{
+    newFiles_ = newFiles;
+    knownFiles_ = knownFiles;
+    return RunUploadDialog(newFiles_.keys(), true);
+}
+
 void PhotoCommands::StartUpload(UploadDialog &dialog, UploadJob job)
 {
     UploadControllerContext c;
@@ -348,7 +359,10 @@ bool PhotoCommands::ShowAccountSettings()
 
 void PhotoCommands::ShowAdvancedSettings()
 {
-    // The Advanced Settings dialog is not built yet: the command does nothing.
+    const AutostartEntry autostart(context_.autostartFolder.isEmpty() ? AutostartEntry::defaultFolder()
+                                                                       : context_.autostartFolder);
+    RunAdvancedSettings(*context_.settings, *context_.store, *context_.prompts, autostart,
+                        QCoreApplication::applicationFilePath(), &frame_);
 }
 
 int PhotoCommands::SlideShowStart() const

@@ -37,6 +37,7 @@ struct CommandContext {
     AccountVerifier verifyAccount; // empty: the album service named by the settings
     UrlOpener openUrl = {};        // shows the print-order page; empty: the desktop's browser
     QString updaterProgram = {};   // empty: quillmere-updater beside the program
+    QString autostartFolder = {};  // empty: the user's XDG autostart folder
 };
 
 // Where the commands of the main frame and the requests of the photo list meet the rest of the
@@ -73,6 +74,11 @@ public:
     // Runs the upload dialog on these photos until it closes, as `activeUploadDialog`;
     // automatic: hidden, starting by itself. True when it uploaded something.
     bool RunUploadDialog(const QStringList &selection, bool automatic);
+    // The camera and card watcher's run: the new photos it found, uploaded by the dialog in
+    // automatic mode, with the account held in memory.
+    bool RunAutomaticUpload(const PathDates &newFiles, const PathDates &knownFiles);
+    // An upload command is between its account dialog and the end of its upload dialog.
+    bool uploadCommandRunning() const { return uploadCommandRunning_; }
     // Start Upload passed its checks: the upload worker takes the job and reports to the
     // dialog's model.
     virtual void StartUpload(UploadDialog &dialog, UploadJob job);

@@ -3,8 +3,10 @@
 #include "app/CommandLine.h"
 #include "app/InstallerSetup.h"
 #include "app/MainFrame.h"
+#include "app/MediaWatcher.h"
 #include "app/PhotoCommands.h"
 #include "app/StartFolder.h"
+#include "app/TrayIcon.h"
 #include "browse/ShellTree.h"
 #include "browse/ThumbsView.h"
 #include "photo/PhotoImage.h"
@@ -111,13 +113,15 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
     RaiseImageAllocationLimit();
 
     frame_ = std::make_unique<CMainFrame>(*services_.prompts);
-    commands_ = std::make_unique<PhotoCommands>(
-        *frame_, CommandContext{&settings, &flags, &store, services_.prompts, {}});
+    CommandContext commandContext{&settings, &flags, &store, services_.prompts, {}};
+    commandContext.autostartFolder = services_.autostartFolder;
+    commands_ = std::make_unique<PhotoCommands>(*frame_, std::move(commandContext));
+    startTray();
 
     ApplyDialogColours();
 
     if (start.runMinimized)
-        frame_->showMinimized();
+        tray_->StartMinimized();
     else
         frame_->show();
 
@@ -140,6 +144,30 @@ bool CQuillmereNewClientApp::InitInstance(const QStringList &arguments)
         },
         [this](quint64, const RemovableMedia &media) { mediaFound(media); });
     return true;
+}
+
+void CQuillmereNewClientApp::startTray()
+{
+    MediaWatchContext watch;
+    watch.settings = &settings;
+    watch.flags = &flags;
+    watch.removableDrives = services_.removableDrives;
+    watch.frameMinimized = [this] { return tray_ && tray_->isFrameMinimized(); };
+    watch.uploadDialogOpen = [this] { return commands_->activeUploadDialog() || commands_->uploadCommandRunning(); };
+    watch.runUpload = [this](const PathDates &newFiles, const PathDates &knownFiles) {
+        commands_->RunAutomaticUpload(newFiles, knownFiles);
+    };
+    watch.period = services_.mediaWatchPeriod;
+    watcher_ = std::make_unique<MediaWatcher>(std::move(watch));
+
+    TrayContext tray;
+    tray.frame = frame_.get();
+    tray.watcher = watcher_.get();
+    tray.activeUploadDialog = [this] { return commands_->activeUploadDialog(); };
+    tray.trayAvailable = services_.trayAvailable;
+    tray_ = std::make_unique<TrayIcon>(std::move(tray));
+    connect(commands_.get(), &PhotoCommands::uploadTrayProgress, tray_.get(), &TrayIcon::ShowProgress);
+    connect(commands_.get(), &PhotoCommands::uploadTrayProgressEnded, tray_.get(), &TrayIcon::EndProgress);
 }
 
 void CQuillmereNewClientApp::mediaFound(const RemovableMedia &media)
@@ -173,6 +201,8 @@ void CQuillmereNewClientApp::chooseFirstFolder(const QString &photoFolder)
 int CQuillmereNewClientApp::ExitInstance(int frameworkExitCode)
 {
     stopMediaSearch();
+    tray_.reset();
+    watcher_.reset();
     commands_.reset();
     frame_.reset();
     return frameworkExitCode;

@@ -9,10 +9,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
 class CMainFrame;
+class MediaWatcher;
+class TrayIcon;
 class PhotoCommands;
 class Prompts;
 class SettingsStore;
@@ -27,6 +30,9 @@ struct AppServices {
     std::function<QStringList()> removableDrives;          // empty: the system's media; run on a worker
     std::function<bool(const QString &program, const QString &folder)> startDetached; // empty: really start it
     std::function<bool()> checkForUpdate;                  // empty: the live update check
+    std::function<bool()> trayAvailable;                   // empty: whether the desktop has a tray
+    std::chrono::milliseconds mediaWatchPeriod{10000};     // the camera and card watcher's
+    QString autostartFolder;                               // empty: the user's XDG autostart folder
 };
 
 // The cameras and card readers found at start, and the folder tree's places with them.
@@ -55,6 +61,8 @@ public:
 
     CMainFrame *mainFrame() const { return frame_.get(); }
     PhotoCommands *commands() const { return commands_.get(); }
+    MediaWatcher *mediaWatcher() const { return watcher_.get(); }
+    TrayIcon *trayIcon() const { return tray_.get(); }
 
     // The path of the TiVo launcher below the data folder.
     static QString TiVoLauncherPath(const QString &executablePath);
@@ -69,6 +77,7 @@ signals:
 
 private:
     bool failMissingSettings();
+    void startTray();
     void mediaFound(const RemovableMedia &media);
     void chooseFirstFolder(const QString &photoFolder);
     void stopMediaSearch();
@@ -77,6 +86,8 @@ private:
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<PhotoCommands> commands_;
+    std::unique_ptr<MediaWatcher> watcher_;
+    std::unique_ptr<TrayIcon> tray_;
     QStringList removableDrives_;
     // The cameras and card readers are found and searched on a worker of their own; it ends
     // before the frame it reports to.

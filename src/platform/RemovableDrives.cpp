@@ -72,10 +72,25 @@ bool IsRemovableVolume(const MountedVolume &volume, const QString &sysClassBlock
         return false;
     // A partition (sdb1) has no "removable" of its own: its disk (sdb) holds it, one folder up.
     const QString entry = sysClassBlock + u'/' + name;
+    // A disk on USB is a camera, a card reader or a stick even when it calls itself fixed,
+    // as many readers do.
+    if (QFileInfo(entry).canonicalFilePath().contains(QStringLiteral("/usb")))
+        return true;
     if (QFile::exists(entry + QStringLiteral("/removable")))
         return readsOne(entry + QStringLiteral("/removable"));
     const QString disk = QFileInfo(QFileInfo(entry).canonicalFilePath()).path();
     return readsOne(disk + QStringLiteral("/removable"));
+}
+
+QStringList CameraRootsUnder(const QString &gvfsMount)
+{
+    QStringList roots;
+    const QStringList names = QDir(gvfsMount).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString &name : names) {
+        if (name.startsWith(QStringLiteral("gphoto2:")) || name.startsWith(QStringLiteral("mtp:")))
+            roots << gvfsMount + u'/' + name;
+    }
+    return roots;
 }
 
 QStringList EnumerateRemovableDrives()
@@ -84,10 +99,18 @@ QStringList EnumerateRemovableDrives()
     if (!overrideRoots.isNull())
         return RemovableRootsFromList(QString::fromLocal8Bit(overrideRoots));
 
+    const QString camera = QStringLiteral("camera");
     QList<MountedVolume> volumes;
     for (const QStorageInfo &info : QStorageInfo::mountedVolumes()) {
-        if (info.isValid() && info.isReady())
-            volumes.push_back({info.rootPath(), QString::fromLocal8Bit(info.device())});
+        if (!info.isValid() || !info.isReady())
+            continue;
+        if (info.fileSystemType().startsWith("fuse.gvfsd-fuse")) {
+            for (const QString &root : CameraRootsUnder(info.rootPath()))
+                volumes.push_back({root, camera});
+            continue;
+        }
+        volumes.push_back({info.rootPath(), QString::fromLocal8Bit(info.device())});
     }
-    return PickRemovableRoots(volumes, [](const MountedVolume &v) { return IsRemovableVolume(v); });
+    return PickRemovableRoots(volumes,
+                              [&camera](const MountedVolume &v) { return v.device == camera || IsRemovableVolume(v); });
 }

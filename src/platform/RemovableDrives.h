@@ -22,4 +22,9 @@ QStringList EnumerateRemovableDrives();
 QStringList RemovableRootsFromList(const QString &colonSeparated);
 QStringList PickRemovableRoots(const QList<MountedVolume> &volumes,
                                const std::function<bool(const MountedVolume &)> &isRemovable);
+// Cameras the desktop reaches by their picture-transfer protocols (gphoto2, MTP) are folders
+// of its gvfs FUSE mount, one per camera.
+QStringList CameraRootsUnder(const QString &gvfsMount);
+// Mounted below /media or /run/media (where desktops mount hot-plugged media), or a block
+// device on USB or whose disk says "removable" in sysfs.
 bool IsRemovableVolume(const MountedVolume &volume, const QString &sysClassBlock = QStringLiteral("/sys/class/block"));

@@ -398,6 +398,9 @@ private slots:
         QTest::newRow("blank in path") << "/opt/My Apps/quillmere" << "\"/opt/My Apps/quillmere\" RunMinimized";
         QTest::newRow("reserved characters") << "/opt/a\"b$c`d\\e/q" << "\"/opt/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e/q\" RunMinimized";
         QTest::newRow("percent") << "/opt/100%/q" << "\"/opt/100%%/q\" RunMinimized";
+        // A line break in a name would end the Exec line and start a key of its own.
+        QTest::newRow("line break and tab") << "/opt/a\nNoDisplay=true/b\tc/q"
+                                            << "\"/opt/a\\nNoDisplay=true/b\\tc/q\" RunMinimized";
     }
     void autostartEntryFormat()
     {

@@ -36,35 +36,58 @@ private slots:
         QCOMPARE(roots, (QStringList{"/media/ann/CARD", "/mnt/cam"}));
     }
 
-    void removableFlagIsReadFromTheDiskOfAPartition()
+    void removableIsReadFromSysfsOrTheBus()
     {
         QTemporaryDir sys;
-        // The layout of /sys/class/block: links into the device tree, a partition inside its disk.
-        const QString devices = sys.filePath("devices/pci0/usb1/block");
-        writeFile(devices + "/sdb/removable", "1\n");
-        QVERIFY(QDir().mkpath(devices + "/sdb/sdb1"));
-        writeFile(devices + "/sda/removable", "0\n");
-        QVERIFY(QDir().mkpath(devices + "/sda/sda1"));
+        // The layout of /sys/class/block: links into the device tree, a partition inside its
+        // disk. sdb is a card reader on USB; sdc a SATA disk that says removable; sda a fixed
+        // SATA disk; sdd a USB disk that calls itself fixed, as many card readers do.
+        const QString sata = sys.filePath("devices/pci0/ata1");
+        const QString usb = sys.filePath("devices/pci0/usb1/1-1");
         const QString block = sys.filePath("class/block");
         QVERIFY(QDir().mkpath(block));
-        QVERIFY(QFile::link(devices + "/sdb/sdb1", block + "/sdb1"));
-        QVERIFY(QFile::link(devices + "/sda/sda1", block + "/sda1"));
-        QVERIFY(QFile::link(devices + "/sdb", block + "/sdb"));
-        // Devices are named by their /dev path; these stand for them.
-        QTemporaryDir dev;
-        for (const char *name : {"sdb1", "sda1", "sdb"})
-            writeFile(dev.filePath(name), "");
-        auto removable = [&](const QString &mount, const QString &devName) {
-            return IsRemovableVolume({mount, "/dev/../" + dev.filePath(devName)}, block);
+        const struct {
+            QString parent;
+            const char *disk;
+            const char *removable;
+        } disks[] = {{usb, "sdb", "1\n"}, {sata, "sda", "0\n"}, {sata, "sdc", "1\n"}, {usb, "sdd", "0\n"}};
+        QTemporaryDir dev; // devices are named by their /dev path; these stand for them
+        for (const auto &d : disks) {
+            const QString disk = d.parent + "/block/" + d.disk;
+            const QString part = disk + "/" + d.disk + "1";
+            writeFile(disk + "/removable", d.removable);
+            QVERIFY(QDir().mkpath(part));
+            QVERIFY(QFile::link(disk, block + "/" + d.disk));
+            QVERIFY(QFile::link(part, block + "/" + d.disk + "1"));
+            writeFile(dev.filePath(d.disk), "");
+            writeFile(dev.filePath(QString(d.disk) + "1"), "");
+        }
+        auto removable = [&](const QString &devName) {
+            return IsRemovableVolume({"/mnt/x", "/dev/../" + dev.filePath(devName)}, block);
         };
         // The device path must start with /dev/ to be looked up; the test devices live elsewhere.
         QVERIFY(!IsRemovableVolume({"/mnt/x", dev.filePath("sdb1")}, block));
-        QVERIFY(removable("/mnt/card", "sdb1"));
-        QVERIFY(removable("/mnt/whole", "sdb"));
-        QVERIFY(!removable("/mnt/data", "sda1"));
+        QVERIFY(removable("sdb1"));
+        QVERIFY(removable("sdb"));
+        QVERIFY(!removable("sda1"));
+        QVERIFY(removable("sdc1"));
+        QVERIFY(removable("sdd1"));
         QVERIFY(IsRemovableVolume({"/media/ann/CARD", "tmpfs"}, block));
         QVERIFY(IsRemovableVolume({"/run/media/ann/CARD", ""}, block));
         QVERIFY(!IsRemovableVolume({"/mediaX", ""}, block));
+    }
+
+    void camerasAreFoldersOfTheDesktopsFuseMount()
+    {
+        QTemporaryDir gvfs;
+        for (const char *name : {"mtp:host=Cam_X1", "gphoto2:host=%5Busb%3A001%2C004%5D", "smb-share:server=nas",
+                                 "sftp:host=pc"})
+            QVERIFY(QDir(gvfs.path()).mkdir(name));
+        QStringList roots = CameraRootsUnder(gvfs.path());
+        roots.sort();
+        QCOMPARE(roots, (QStringList{gvfs.filePath("gphoto2:host=%5Busb%3A001%2C004%5D"),
+                                     gvfs.filePath("mtp:host=Cam_X1")}));
+        QCOMPARE(CameraRootsUnder(gvfs.filePath("none")), QStringList());
     }
 
     void environmentReplacesTheScan()
