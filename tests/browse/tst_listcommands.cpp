@@ -221,6 +221,7 @@ private slots:
         const QString exists = "File with that name already exists.";
         QTest::newRow("sea.jpg") << "sea.jpg" << "" << "" << true;
         QTest::newRow("sea.JPG") << "sea.JPG" << "Rename error" << extension << false;
+        QTest::newRow("sea.png") << "sea.png" << "Rename error" << extension << false;
         QTest::newRow("sea") << "sea" << "Rename error" << extension << false;
         QTest::newRow("a slash after the dot") << "sea.jpg/x" << "Rename error" << extension << false;
         QTest::newRow(".jpg") << ".jpg" << "" << "" << false;
