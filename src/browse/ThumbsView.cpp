@@ -484,6 +484,7 @@ void CThumbsView::PhotoRenamed(const QString &oldPath, const QString &newPath)
 
 void CThumbsView::RemovePhotos(const QStringList &paths)
 {
+    const bool photosAfterPage = folderPhotos_.size() > qsizetype(pageIndex_ + 1) * PhotosPerPage;
     QList<qsizetype> positions;
     for (const QString &path : paths) {
         const qsizetype position = folderPhotos_.indexOf(path);
@@ -504,9 +505,11 @@ void CThumbsView::RemovePhotos(const QStringList &paths)
         folderPhotos_.removeAt(position);
     if (positions.isEmpty())
         return;
-    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage) {
+    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage || (photosAfterPage && !goneSlots.isEmpty())) {
         // Tiles still on their way, or photos before the page moved: its places no longer
-        // match what is on it, so it is made again.
+        // match what is on it, so it is made again. So too when photos after the page move up
+        // onto it: left off, they would be on no page (the next one now starts past them, and
+        // with the last page gone there is none to go to).
         StartThumbnailWorker();
     } else if (!goneSlots.isEmpty()) {
         // Tiles asked for since (a saved photo's) would land on the wrong item now.

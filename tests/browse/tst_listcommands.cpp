@@ -349,6 +349,25 @@ private slots:
         QCOMPARE(f.labels(), (QStringList{"p1.jpg", "p5.jpg"}));
     }
 
+    void photosAfterThePageMoveUpOntoIt()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("m%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
+        f.select({1, 2}, 1);
+        f.user.answers << PromptAnswer::Yes;
+        QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
+        // One page is left, and it shows every photo that remains.
+        QCOMPARE(f.list.GetPageCount(), 1);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QTRY_COMPARE(f.labels(), (QStringList{"m01.jpg", "m04.jpg", "m05.jpg", "m06.jpg", "m07.jpg", "m08.jpg", "m09.jpg",
+                                              "m10.jpg"}));
+        QCOMPARE(f.view.path(), f.path("m01.jpg"));
+    }
+
     void deletingTheShownPhotoOfAOnePhotoPage()
     {
         QStringList names;
