@@ -505,6 +505,12 @@ void CThumbsView::RemovePhotos(const QStringList &paths)
         folderPhotos_.removeAt(position);
     if (positions.isEmpty())
         return;
+    if (pageIndex_ > 0 && pageIndex_ >= GetPageCount()) {
+        // The last page went whole: the list shows the page that is last now, rather than an
+        // empty page past the end ("Page: 2 of 1").
+        setPage(GetPageCount() - 1);
+        return;
+    }
     if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage || (photosAfterPage && !goneSlots.isEmpty())) {
         // Tiles still on their way, or photos before the page moved: its places no longer
         // match what is on it, so it is made again. So too when photos after the page move up

@@ -368,7 +368,7 @@ private slots:
         QCOMPARE(f.view.path(), f.path("m01.jpg"));
     }
 
-    void deletingTheShownPhotoOfAOnePhotoPage()
+    void deletingTheShownPhotoOfTheLastPageAlone()
     {
         QStringList names;
         for (int i = 1; i <= 9; ++i)
@@ -380,12 +380,17 @@ private slots:
         QVERIFY(done.wait(20000));
         f.list.ShowPhotoAt(0, true);
         f.select({0}, 0);
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
         f.user.answers << PromptAnswer::Yes;
         QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
         QCOMPARE(f.user.shown[0].text, QString("Do you want to delete this image?\nDeleting images will move them to the Trash."));
-        QCOMPARE(f.list.count(), 0);
-        QVERIFY(f.view.path().isEmpty());
+        // The last page is gone: the list is on the page that is last now, and the view shows
+        // its first photo.
         QCOMPARE(f.list.photos().size(), 8);
+        QCOMPARE(f.list.pageIndex(), 0);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QCOMPARE(f.view.path(), f.path("q1.jpg"));
+        QTRY_COMPARE(f.list.count(), 8);
     }
 
     void deletingWhileThePageIsMadeShowsItsFirstPhoto()
