@@ -384,6 +384,8 @@ void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
         hit = indexAt(at);
     } else if (selectionMark() >= 0) {
         hit = model()->index(selectionMark(), 0);
+        // Scrolled out of sight, the item would have its menu open somewhere off the list.
+        scrollTo(hit);
         at = visualRect(hit).center();
     }
     if (!hit.isValid() || !visualRect(hit).contains(at))

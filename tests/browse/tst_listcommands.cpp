@@ -183,6 +183,31 @@ private slots:
         QCOMPARE(handedOn[0][0].value<ThumbsCommand>(), C::DeletePhotos);
     }
 
+    void theMenuKeyOpensTheMenuOnTheItemInSight()
+    {
+        Fixture f({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg", "g.jpg", "h.jpg"});
+        QVERIFY(f.listed());
+        f.list.resize(170, 200); // one tile across, one and a bit down
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        f.select({7}, 7);
+        f.list.scrollToTop();
+        QPoint menuAt;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget *menu = QApplication::activePopupWidget()) {
+                menuAt = menu->pos();
+                menu->close();
+            }
+        });
+        poll.start(10);
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), f.list.mapToGlobal(QPoint()));
+        QApplication::sendEvent(&f.list, &menuKey);
+        const QRect item = f.list.visualItemRect(f.list.item(7));
+        QVERIFY(f.list.viewport()->rect().contains(item.center()));
+        QCOMPARE(menuAt, f.list.viewport()->mapToGlobal(item.center()));
+    }
+
     void thePhotoShownIsThatOfItsOwnPage()
     {
         QStringList names;
