@@ -208,6 +208,38 @@ private slots:
         QCOMPARE(menuAt, f.list.viewport()->mapToGlobal(item.center()));
     }
 
+    void enterAndShowPhoto_data()
+    {
+        QTest::addColumn<bool>("byMenu"); // Show Photo; else the Enter key
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("gone");   // the photo left the disk since it was listed
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("Enter") << false << int(Qt::NoModifier) << false << true;
+        QTest::newRow("Enter on the keypad") << false << int(Qt::KeypadModifier) << false << true;
+        QTest::newRow("Ctrl+Enter") << false << int(Qt::ControlModifier) << false << false;
+        QTest::newRow("Enter, photo gone") << false << int(Qt::NoModifier) << true << false;
+        QTest::newRow("Show Photo, photo gone") << true << int(Qt::NoModifier) << true << true;
+    }
+    void enterAndShowPhoto()
+    {
+        QFETCH(bool, byMenu);
+        QFETCH(int, modifiers);
+        QFETCH(bool, gone);
+        QFETCH(bool, shown);
+        Fixture f({"a.jpg", "b.jpg"});
+        QVERIFY(f.listed());
+        QCOMPARE(f.view.path(), f.path("a.jpg"));
+        f.select({1}, 1);
+        if (gone)
+            QVERIFY(QFile::remove(f.path("b.jpg")));
+        if (byMenu)
+            f.list.RunCommand(C::ShowPhoto);
+        else
+            QTest::keyClick(&f.list, Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(f.view.path(), shown ? f.path("b.jpg") : f.path("a.jpg"));
+        QCOMPARE(f.list.shownIndex(), shown ? 1 : 0);
+    }
+
     void thePhotoShownIsThatOfItsOwnPage()
     {
         QStringList names;
