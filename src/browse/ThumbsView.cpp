@@ -388,6 +388,8 @@ void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
         hit = indexAt(at);
     } else if (selectionMark() >= 0) {
         hit = model()->index(selectionMark(), 0);
+        // Scrolled out of sight, the item would have its menu open somewhere off the list.
+        scrollTo(hit);
         at = visualRect(hit).center();
     }
     if (!hit.isValid() || !visualRect(hit).contains(at))
@@ -488,6 +490,7 @@ void CThumbsView::PhotoRenamed(const QString &oldPath, const QString &newPath)
 
 void CThumbsView::RemovePhotos(const QStringList &paths)
 {
+    const bool photosAfterPage = folderPhotos_.size() > qsizetype(pageIndex_ + 1) * PhotosPerPage;
     QList<qsizetype> positions;
     for (const QString &path : paths) {
         const qsizetype position = folderPhotos_.indexOf(path);
@@ -508,9 +511,17 @@ void CThumbsView::RemovePhotos(const QStringList &paths)
         folderPhotos_.removeAt(position);
     if (positions.isEmpty())
         return;
-    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage) {
+    if (pageIndex_ > 0 && pageIndex_ >= GetPageCount()) {
+        // The last page went whole: the list shows the page that is last now, rather than an
+        // empty page past the end ("Page: 2 of 1").
+        setPage(GetPageCount() - 1);
+        return;
+    }
+    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage || (photosAfterPage && !goneSlots.isEmpty())) {
         // Tiles still on their way, or photos before the page moved: its places no longer
-        // match what is on it, so it is made again.
+        // match what is on it, so it is made again. So too when photos after the page move up
+        // onto it: left off, they would be on no page (the next one now starts past them, and
+        // with the last page gone there is none to go to).
         StartThumbnailWorker();
     } else if (!goneSlots.isEmpty()) {
         // Tiles asked for since (a saved photo's) would land on the wrong item now.

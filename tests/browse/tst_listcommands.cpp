@@ -183,6 +183,63 @@ private slots:
         QCOMPARE(handedOn[0][0].value<ThumbsCommand>(), C::DeletePhotos);
     }
 
+    void theMenuKeyOpensTheMenuOnTheItemInSight()
+    {
+        Fixture f({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg", "g.jpg", "h.jpg"});
+        QVERIFY(f.listed());
+        f.list.resize(170, 200); // one tile across, one and a bit down
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        f.select({7}, 7);
+        f.list.scrollToTop();
+        QPoint menuAt;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget *menu = QApplication::activePopupWidget()) {
+                menuAt = menu->pos();
+                menu->close();
+            }
+        });
+        poll.start(10);
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), f.list.mapToGlobal(QPoint()));
+        QApplication::sendEvent(&f.list, &menuKey);
+        const QRect item = f.list.visualItemRect(f.list.item(7));
+        QVERIFY(f.list.viewport()->rect().contains(item.center()));
+        QCOMPARE(menuAt, f.list.viewport()->mapToGlobal(item.center()));
+    }
+
+    void enterAndShowPhoto_data()
+    {
+        QTest::addColumn<bool>("byMenu"); // Show Photo; else the Enter key
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("gone");   // the photo left the disk since it was listed
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("Enter") << false << int(Qt::NoModifier) << false << true;
+        QTest::newRow("Enter on the keypad") << false << int(Qt::KeypadModifier) << false << true;
+        QTest::newRow("Ctrl+Enter") << false << int(Qt::ControlModifier) << false << false;
+        QTest::newRow("Enter, photo gone") << false << int(Qt::NoModifier) << true << false;
+        QTest::newRow("Show Photo, photo gone") << true << int(Qt::NoModifier) << true << true;
+    }
+    void enterAndShowPhoto()
+    {
+        QFETCH(bool, byMenu);
+        QFETCH(int, modifiers);
+        QFETCH(bool, gone);
+        QFETCH(bool, shown);
+        Fixture f({"a.jpg", "b.jpg"});
+        QVERIFY(f.listed());
+        QCOMPARE(f.view.path(), f.path("a.jpg"));
+        f.select({1}, 1);
+        if (gone)
+            QVERIFY(QFile::remove(f.path("b.jpg")));
+        if (byMenu)
+            f.list.RunCommand(C::ShowPhoto);
+        else
+            QTest::keyClick(&f.list, Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(f.view.path(), shown ? f.path("b.jpg") : f.path("a.jpg"));
+        QCOMPARE(f.list.shownIndex(), shown ? 1 : 0);
+    }
+
     void thePhotoShownIsThatOfItsOwnPage()
     {
         QStringList names;
@@ -221,6 +278,7 @@ private slots:
         const QString exists = "File with that name already exists.";
         QTest::newRow("sea.jpg") << "sea.jpg" << "" << "" << true;
         QTest::newRow("sea.JPG") << "sea.JPG" << "Rename error" << extension << false;
+        QTest::newRow("sea.png") << "sea.png" << "Rename error" << extension << false;
         QTest::newRow("sea") << "sea" << "Rename error" << extension << false;
         QTest::newRow("a slash after the dot") << "sea.jpg/x" << "Rename error" << extension << false;
         QTest::newRow(".jpg") << ".jpg" << "" << "" << false;
@@ -348,7 +406,26 @@ private slots:
         QCOMPARE(f.labels(), (QStringList{"p1.jpg", "p5.jpg"}));
     }
 
-    void deletingTheShownPhotoOfAOnePhotoPage()
+    void photosAfterThePageMoveUpOntoIt()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("m%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
+        f.select({1, 2}, 1);
+        f.user.answers << PromptAnswer::Yes;
+        QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
+        // One page is left, and it shows every photo that remains.
+        QCOMPARE(f.list.GetPageCount(), 1);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QTRY_COMPARE(f.labels(), (QStringList{"m01.jpg", "m04.jpg", "m05.jpg", "m06.jpg", "m07.jpg", "m08.jpg", "m09.jpg",
+                                              "m10.jpg"}));
+        QCOMPARE(f.view.path(), f.path("m01.jpg"));
+    }
+
+    void deletingTheShownPhotoOfTheLastPageAlone()
     {
         QStringList names;
         for (int i = 1; i <= 9; ++i)
@@ -360,12 +437,17 @@ private slots:
         QVERIFY(done.wait(20000));
         f.list.ShowPhotoAt(0, true);
         f.select({0}, 0);
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
         f.user.answers << PromptAnswer::Yes;
         QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
         QCOMPARE(f.user.shown[0].text, QString("Do you want to delete this image?\nDeleting images will move them to the Trash."));
-        QCOMPARE(f.list.count(), 0);
-        QVERIFY(f.view.path().isEmpty());
+        // The last page is gone: the list is on the page that is last now, and the view shows
+        // its first photo.
         QCOMPARE(f.list.photos().size(), 8);
+        QCOMPARE(f.list.pageIndex(), 0);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QCOMPARE(f.view.path(), f.path("q1.jpg"));
+        QTRY_COMPARE(f.list.count(), 8);
     }
 
     void deletingWhileThePageIsMadeShowsItsFirstPhoto()
