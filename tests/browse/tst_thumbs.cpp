@@ -67,6 +67,9 @@ private slots:
         QCOMPARE(list.count(), 8);
         QCOMPARE(list.item(0)->text(), QString("IMG_1.jpg"));
         QCOMPARE(list.item(7)->data(Qt::AccessibleTextRole).toString(), QString("IMG_8.jpg"));
+        // The UPLOADED frame is heard too, on the uploaded photo only.
+        QCOMPARE(list.item(1)->data(Qt::AccessibleDescriptionRole).toString(), QString("Uploaded"));
+        QCOMPARE(list.item(0)->data(Qt::AccessibleDescriptionRole).toString(), QString());
         QCOMPARE(list.GetItemPath(1), dir.filePath("IMG_2.jpg"));
         QVERIFY(list.GetItemPath(8).isEmpty() && list.GetItemPath(-1).isEmpty());
         QCOMPARE(list.uploadedOnPage().keys(), QStringList{dir.filePath("IMG_2.jpg")});
