@@ -246,6 +246,10 @@ int RunUploadCommand(const QStringList &arguments, SettingsStore &store, std::FI
         Line(err, QStringLiteral("quillmere: the settings are missing; quillmere-setup writes them"));
         return 2;
     }
+    // "Notify if upload fails" is about asking the user, and here nobody is asked: this
+    // front end answers every failure itself, trying a cut connection again whatever the
+    // window's prompt is set to.
+    settings.notifyIfUploadFails = 1;
     if (settings.userName.isEmpty() || settings.password.isEmpty()) {
         Line(err, QStringLiteral("quillmere: no account is stored; enter it in Quillmere's account dialog, "
                                  "or with quillmere-setup --account"));

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -177,6 +178,26 @@ private slots:
         // The next run offers only the photo that failed.
         const Run next = home.run({photos[0], photos[1]});
         QCOMPARE(next.lines.last(), QString("1 uploaded, 0 failed"));
+    }
+
+    // A connection cut in the middle of a photo is tried again and resumed, also when the
+    // window's failure prompt was switched off: that setting is about asking, and here
+    // nobody is asked.
+    void cutConnectionResumesWithThePromptOff()
+    {
+        const qint64 size = 2 << 20;
+        AlbumServer server({"--drop-at", QString::number(size / 2)});
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/NotifyIfUploadFails", 0);
+        }
+        const QStringList photos = home.photos("Trip", 1, size);
+        const Run r = home.run({photos[0]});
+        QCOMPARE(r.lines, (QStringList{photos[0] + ": uploaded", "1 uploaded, 0 failed"}));
+        QCOMPARE(r.code, 0);
+        QCOMPARE(read(server.albumFolder("Trip") + "/IMG_0001.JPG"), read(photos[0]));
     }
 
     // Killed in the middle of a photo (SIGKILL: nothing cleaned up), the next run goes on
