@@ -2,9 +2,11 @@
 // account, the reference service.
 #include "support/AlbumServer.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -198,6 +200,35 @@ private slots:
         QCOMPARE(r.lines, (QStringList{photos[0] + ": uploaded", "1 uploaded, 0 failed"}));
         QCOMPARE(r.code, 0);
         QCOMPARE(read(server.albumFolder("Trip") + "/IMG_0001.JPG"), read(photos[0]));
+    }
+
+    // With resizing on, a damaged photo still decodes in part and its copy goes: standard
+    // error holds the photo's line and the summary, and nothing the image library says.
+    void damagedPhotoResizedKeepsStandardErrorClean()
+    {
+        AlbumServer server;
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/AutomaticResize", 1);
+            stored.setValue("Settings/MaxPixelSize", 40);
+        }
+        const QString photo = home.dir.filePath("Trip/cut.jpg");
+        QDir().mkpath(home.dir.filePath("Trip"));
+        QImage picture(320, 240, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPEG"));
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg.left(jpeg.size() / 2)) > 0);
+        file.close();
+        const Run r = home.run({photo});
+        QCOMPARE(r.lines, (QStringList{photo + ": uploaded", "1 uploaded, 0 failed"}));
+        QCOMPARE(r.code, 0);
+        QVERIFY(read(server.albumFolder("Trip") + "/cut.jpg").startsWith("\xff\xd8"));
+        QVERIFY(read(server.albumFolder("Trip") + "/cut.jpg") != read(photo));
     }
 
     // Killed in the middle of a photo (SIGKILL: nothing cleaned up), the next run goes on
