@@ -231,6 +231,26 @@ private slots:
         QVERIFY(read(server.albumFolder("Trip") + "/cut.jpg") != read(photo));
     }
 
+    // No service answers: the two messages, then a line for each photo, and the run fails.
+    void noServiceFailsEveryPhoto()
+    {
+        AlbumServer server;
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/QLMHttpPort", 1); // nothing listens there
+        }
+        const QStringList photos = home.photos("Trip", 2, 1000);
+        const Run r = home.run({photos[0], photos[1]});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.lines.size(), 5);
+        QCOMPARE(r.lines.mid(1), (QStringList{"quillmere: HTTP session initiation failure.",
+                                              photos[0] + ": failed: HTTP session initiation failure.",
+                                              photos[1] + ": failed: HTTP session initiation failure.",
+                                              "0 uploaded, 2 failed"}));
+    }
+
     // Killed in the middle of a photo (SIGKILL: nothing cleaned up), the next run goes on
     // where the service has it, and the album ends byte-identical.
     void killedRunResumes()
@@ -278,7 +298,9 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 1);
         const QStringList lines = QString::fromLocal8Bit(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines, (QStringList{photos[0] + ": failed: Upload canceled.", "0 uploaded, 2 failed"}));
+        // The photo whose turn never came has its line too.
+        QCOMPARE(lines, (QStringList{photos[0] + ": failed: Upload canceled.", photos[1] + ": failed: Upload canceled.",
+                                     "0 uploaded, 2 failed"}));
         QVERIFY(!QFile::exists(server.albumFolder("Trip") + "/IMG_0001.JPG"));
 
         const Run rest = home.run({photos[0], photos[1]});
