@@ -206,19 +206,19 @@ QListWidgetItem *CThumbsView::itemInSlot(int slot) const
 void CThumbsView::placeTile(int slot, const QString &name, const TilePicture &picture, bool uploaded)
 {
     const QIcon tile(QPixmap::fromImage(ComposeTile(picture, frames_[uploaded ? 1 : 0])));
+    // The UPLOADED mark is drawn into the frame: a screen reader hears it as the description.
+    const QString description = uploaded ? QStringLiteral("Uploaded") : QString();
     if (slot < slots_.size())
         slots_[slot].uploaded = uploaded;
-    // The UPLOADED frame is drawn into the picture: a screen reader hears it from here.
-    const QString described = uploaded ? QStringLiteral("Uploaded") : QString();
     if (QListWidgetItem *shown = itemInSlot(slot)) {
         shown->setIcon(tile);
-        shown->setData(Qt::AccessibleDescriptionRole, described);
+        shown->setData(Qt::AccessibleDescriptionRole, description);
         return;
     }
     auto *item = new QListWidgetItem(tile, name);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(Qt::AccessibleTextRole, name);
-    item->setData(Qt::AccessibleDescriptionRole, described);
+    item->setData(Qt::AccessibleDescriptionRole, description);
     item->setData(SlotRole, slot);
     item->setForeground(Qt::white);
     int at = 0;
