@@ -511,10 +511,10 @@ void CThumbsView::RemovePhotos(const QStringList &paths)
         folderPhotos_.removeAt(position);
     if (positions.isEmpty())
         return;
-    if (pageIndex_ > 0 && pageIndex_ >= GetPageCount()) {
+    if (const int pages = GetPageCount(); pages > 0 && pageIndex_ >= pages) {
         // The last page went whole: the list shows the page that is last now, rather than an
         // empty page past the end ("Page: 2 of 1").
-        setPage(GetPageCount() - 1);
+        setPage(pages - 1);
         return;
     }
     if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage || (photosAfterPage && !goneSlots.isEmpty())) {
