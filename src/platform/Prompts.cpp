@@ -3,10 +3,12 @@
 #include "platform/DialogColours.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -162,5 +164,13 @@ PromptAnswer Prompts::showMessageBox(const Prompt &prompt)
         box.addButton(toStandard(a));
     box.setDefaultButton(toStandard(defaultAnswerOf(prompt)));
     box.setEscapeButton(toStandard(escapeAnswer(prompt.buttons)));
+    // A box is as wide as its text; a short text under a long caption ("No extended image
+    // information found!" under "Extended Image Info") has its caption cut short by the window
+    // manager. The room for the caption, with some for the title bar's buttons, keeps it whole.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int captionRoom = std::min(box.fontMetrics().horizontalAdvance(prompt.caption) * 5 / 4 + 120, 640);
+        grid->addItem(new QSpacerItem(captionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     return fromStandard(box.exec());
 }

@@ -117,6 +117,24 @@ private slots:
         QCOMPARE(foreground, QColor(Qt::white));
     }
 
+    // A short text under a long caption: the box is wide enough for the caption.
+    void theBoxMakesRoomForItsCaption()
+    {
+        Prompt p;
+        p.text = "Flash used    : No";
+        p.caption = "Extended Image Info";
+        int width = 0, captionWidth = 0;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            width = box->width();
+            captionWidth = box->fontMetrics().horizontalAdvance(p.caption);
+            box->button(QMessageBox::Ok)->click();
+        });
+        QCOMPARE(Prompts::showMessageBox(p), PromptAnswer::Ok);
+        QVERIFY2(width >= captionWidth + 120, qPrintable(QString("%1 < %2 + 120").arg(width).arg(captionWidth)));
+    }
+
     void programWideColoursReachEveryDialog()
     {
         ApplyDialogColours();
