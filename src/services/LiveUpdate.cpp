@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QProcess>
 
 #include <charconv>
@@ -210,11 +209,8 @@ void LiveUpdate::versionKnown(const VersionComparison &answer)
         finish(UpdateOutcome::Declined);
         return;
     }
-    const QFileInfo updater(context_.updaterProgram);
-    if (!updater.isFile() || !updater.isExecutable()) {
-        updaterEnded(UpdaterOutcome::NotRegistered);
-        return;
-    }
+    // A missing or unusable updater is found by starting it, on the worker: no file is looked
+    // at on this thread.
     worker_.start([program = context_.updaterProgram, address = checkAddress_](
                       const WorkerTask &task) { return RunUpdater(program, address, task.token()); },
                   [this](quint64, UpdaterOutcome outcome) { updaterEnded(outcome); });

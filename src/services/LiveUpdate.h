@@ -47,7 +47,8 @@ VersionComparison CompareServerVersion(const ServiceLocation &service, const QSt
 
 // How quillmere-updater ended.
 enum class UpdaterOutcome { Started, NotRegistered, NoPackage, Failed };
-// Runs the updater on the check address and waits for it. Call it on a worker.
+// Runs the updater on the check address and waits for it; NotRegistered when it is missing,
+// not an executable file or cannot be started. Call it on a worker.
 UpdaterOutcome RunUpdater(const QString &program, const QString &checkAddress, const CancelToken &token = {});
 // quillmere-updater beside the running program.
 QString DefaultUpdaterProgram();
