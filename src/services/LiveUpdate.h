@@ -26,7 +26,7 @@ QString CheckAddress(const ServiceLocation &service);
 // A version text's decimal value x 100 + 0.001, truncated toward zero: 3.25 is 325. Leading
 // white space is skipped, then an optional sign, digits with an optional fraction and
 // exponent; reading stops at the first other character, and no number at all is 0. Values
-// beyond 32 bits are held at the nearest end.
+// beyond 32 bits, or beyond a double, are held at the nearest end.
 qint32 VersionNumber(const QString &text);
 
 // The version in the reply to the version request: the first line of a status 200 body, of 1

@@ -125,6 +125,13 @@ private slots:
         QTest::newRow("hexadecimal is not read") << "0x10" << 0;
         QTest::newRow("beyond 32 bits") << "9e99" << std::numeric_limits<int>::max();
         QTest::newRow("far below zero") << "-1e999" << std::numeric_limits<int>::min();
+        const QString digits(400, u'9');
+        const QString zeros(400, u'0');
+        QTest::newRow("400 digits") << digits << std::numeric_limits<int>::max();
+        QTest::newRow("400 digits, negative") << "-" + digits << std::numeric_limits<int>::min();
+        QTest::newRow("400 digits, negative exponent short of them") << digits + "e-50" << std::numeric_limits<int>::max();
+        QTest::newRow("400 zeros after the point, positive exponent short of them") << "0." + zeros + "1e50" << 0;
+        QTest::newRow("exponent beyond 64 bits") << "1e99999999999999999999" << std::numeric_limits<int>::max();
     }
     void versionNumbers()
     {
