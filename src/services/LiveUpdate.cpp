@@ -192,9 +192,10 @@ void LiveUpdate::Start()
     worker_.start(
         [service, address = checkAddress_, store = *context_.store, test, request](const WorkerTask &task) {
             const CancelToken::Blocking call = task.token().blocking();
-            // Any answer at all, whatever its status, proves that the service can be reached.
+            // Any answer at all, whatever its status, proves that the service can be reached,
+            // also one whose page is still coming when the test's time is up.
             HttpClient tester(test);
-            if (!tester.get(address).completed())
+            if (const HttpReply answer = tester.get(address); !answer.completed() && answer.status == 0)
                 return std::optional<VersionComparison>();
             if (task.cancelled())
                 return std::optional<VersionComparison>();

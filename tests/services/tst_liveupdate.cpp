@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <limits>
@@ -271,6 +272,28 @@ private slots:
         else
             QCOMPARE(text, told);
         QCOMPARE(service.requests("/elsewhere"), 0);
+    }
+
+    // A support page whose status came but whose body is slow (a large page on a slow line)
+    // shows as much as a whole one: the service is there.
+    void serviceWhosePageIsSlowIsReached()
+    {
+        QTcpServer service;
+        QVERIFY(service.listen(QHostAddress::LocalHost));
+        connect(&service, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = service.nextPendingConnection(); // the server's child
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                const QByteArray head = socket->readAll();
+                if (head.startsWith("GET /support "))
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<html>");
+                else
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\n3.25\r\n");
+            });
+        });
+        Check check("127.0.0.1", service.serverPort(), "3.25");
+        QCOMPARE(check.run(), UpdateOutcome::NotNewer);
+        QVERIFY(check.user.shown.isEmpty());
+        QVERIFY(check.noNewVersion);
     }
 
     void noConnectionSaysNothing()
