@@ -6,12 +6,13 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -30,6 +31,32 @@ bool IsBlank(char c)
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// A number too large or too small for a double, such as 400 digits or "1e-999": true when it
+// is too large. Its first significant digit's place, with the exponent added, tells which; the
+// exponent's sign alone does not ("9...9e-50" with 400 nines is still too large).
+bool BeyondDoubleIsLarge(std::string_view number)
+{
+    const size_t e = std::min(number.find_first_of("eE"), number.size());
+    const std::string_view digits = number.substr(0, e);
+    const size_t first = digits.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return false;
+    const size_t point = std::min(digits.find('.'), digits.size());
+    // The first significant digit stands for 10^place.
+    long long place = first < point ? static_cast<long long>(point - first) - 1 : -static_cast<long long>(first - point);
+    if (e < number.size()) {
+        std::string_view exponent = number.substr(e + 1);
+        const bool down = !exponent.empty() && exponent.front() == '-';
+        if (!exponent.empty() && (exponent.front() == '-' || exponent.front() == '+'))
+            exponent.remove_prefix(1);
+        long long value = 0;
+        for (const char c : exponent) // held where no double reaches: 10^±400 is out of range
+            value = std::min(value * 10 + (c - '0'), 1000000000LL);
+        place += down ? -value : value;
+    }
+    return place >= 0;
 }
 
 } // namespace
@@ -54,12 +81,8 @@ qint32 VersionNumber(const QString &text)
         return 0;
     double value = 0;
     const auto [stop, error] = std::from_chars(p, end, value, std::chars_format::general);
-    if (error == std::errc::result_out_of_range) {
-        // Too large or too small for a double: which one the exponent's sign tells.
-        const std::string_view number(p, size_t(stop - p));
-        const size_t e = number.find_first_of("eE");
-        value = e != std::string_view::npos && number.substr(e + 1, 1) != "-" ? HUGE_VAL : 0.0;
-    }
+    if (error == std::errc::result_out_of_range)
+        value = BeyondDoubleIsLarge(std::string_view(p, size_t(stop - p))) ? HUGE_VAL : 0.0;
     if (negative)
         value = -value;
     const double scaled = value * 100 + 0.001;
@@ -169,9 +192,10 @@ void LiveUpdate::Start()
     worker_.start(
         [service, address = checkAddress_, store = *context_.store, test, request](const WorkerTask &task) {
             const CancelToken::Blocking call = task.token().blocking();
-            // Any answer at all, whatever its status, proves that the service can be reached.
+            // Any answer at all, whatever its status, proves that the service can be reached,
+            // also one whose page is still coming when the test's time is up.
             HttpClient tester(test);
-            if (!tester.get(address).completed())
+            if (const HttpReply answer = tester.get(address); !answer.completed() && answer.status == 0)
                 return std::optional<VersionComparison>();
             if (task.cancelled())
                 return std::optional<VersionComparison>();
@@ -210,11 +234,8 @@ void LiveUpdate::versionKnown(const VersionComparison &answer)
         finish(UpdateOutcome::Declined);
         return;
     }
-    const QFileInfo updater(context_.updaterProgram);
-    if (!updater.isFile() || !updater.isExecutable()) {
-        updaterEnded(UpdaterOutcome::NotRegistered);
-        return;
-    }
+    // A missing or unusable updater is found by starting it, on the worker: no file is looked
+    // at on this thread.
     worker_.start([program = context_.updaterProgram, address = checkAddress_](
                       const WorkerTask &task) { return RunUpdater(program, address, task.token()); },
                   [this](quint64, UpdaterOutcome outcome) { updaterEnded(outcome); });

@@ -26,7 +26,7 @@ QString CheckAddress(const ServiceLocation &service);
 // A version text's decimal value x 100 + 0.001, truncated toward zero: 3.25 is 325. Leading
 // white space is skipped, then an optional sign, digits with an optional fraction and
 // exponent; reading stops at the first other character, and no number at all is 0. Values
-// beyond 32 bits are held at the nearest end.
+// beyond 32 bits, or beyond a double, are held at the nearest end.
 qint32 VersionNumber(const QString &text);
 
 // The version in the reply to the version request: the first line of a status 200 body, of 1
@@ -47,7 +47,8 @@ VersionComparison CompareServerVersion(const ServiceLocation &service, const QSt
 
 // How quillmere-updater ended.
 enum class UpdaterOutcome { Started, NotRegistered, NoPackage, Failed };
-// Runs the updater on the check address and waits for it. Call it on a worker.
+// Runs the updater on the check address and waits for it; NotRegistered when it is missing,
+// not an executable file or cannot be started. Call it on a worker.
 UpdaterOutcome RunUpdater(const QString &program, const QString &checkAddress, const CancelToken &token = {});
 // quillmere-updater beside the running program.
 QString DefaultUpdaterProgram();

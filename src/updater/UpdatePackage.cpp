@@ -52,6 +52,10 @@ std::optional<UpdateAnnouncement> ParseUpdateAnnouncement(const QByteArray &json
         *why = QStringLiteral("the announcement names no version");
     else if (!IsPlainPackageName(a.name))
         *why = QStringLiteral("the announced package name is not a plain file name");
+    else if (!a.name.endsWith(QStringLiteral(".deb")))
+        // xdg-open hands a file to whatever the desktop links with its type: for a Debian
+        // package that is the software installer, for others it may be a program that runs it.
+        *why = QStringLiteral("the announced package is not a Debian package (.deb)");
     else if (!size.isDouble() || bytes < 0 || bytes > double(kMaxPackageBytes) || bytes != std::floor(bytes))
         *why = QStringLiteral("the announced size is not a number from 0 to ") + QString::number(kMaxPackageBytes);
     else if (hex.size() != 64 || a.sha256.size() != 32 || a.sha256.toHex() != hex.toLower())

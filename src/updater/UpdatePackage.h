@@ -30,7 +30,7 @@ inline constexpr qint64 kMaxPackageBytes = qint64(256) << 20;
 // stands: 1 to 255 of A-Z a-z 0-9 "." "_" "+" "~" "-", not beginning with ".".
 bool IsPlainPackageName(const QString &name);
 // The announcement in a JSON reply body; none, with the reason in `why`, when anything is
-// missing, of the wrong type or out of range.
+// missing, of the wrong type or out of range, or the package is not a Debian package (".deb").
 std::optional<UpdateAnnouncement> ParseUpdateAnnouncement(const QByteArray &json, QString *why);
 // The service's address from the check address: its support page's folder.
 QString ServiceAddressOf(const QString &checkAddress);

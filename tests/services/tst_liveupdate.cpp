@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <limits>
@@ -125,6 +126,13 @@ private slots:
         QTest::newRow("hexadecimal is not read") << "0x10" << 0;
         QTest::newRow("beyond 32 bits") << "9e99" << std::numeric_limits<int>::max();
         QTest::newRow("far below zero") << "-1e999" << std::numeric_limits<int>::min();
+        const QString digits(400, u'9');
+        const QString zeros(400, u'0');
+        QTest::newRow("400 digits") << digits << std::numeric_limits<int>::max();
+        QTest::newRow("400 digits, negative") << "-" + digits << std::numeric_limits<int>::min();
+        QTest::newRow("400 digits, negative exponent short of them") << digits + "e-50" << std::numeric_limits<int>::max();
+        QTest::newRow("400 zeros after the point, positive exponent short of them") << "0." + zeros + "1e50" << 0;
+        QTest::newRow("exponent beyond 64 bits") << "1e99999999999999999999" << std::numeric_limits<int>::max();
     }
     void versionNumbers()
     {
@@ -264,6 +272,28 @@ private slots:
         else
             QCOMPARE(text, told);
         QCOMPARE(service.requests("/elsewhere"), 0);
+    }
+
+    // A support page whose status came but whose body is slow (a large page on a slow line)
+    // shows as much as a whole one: the service is there.
+    void serviceWhosePageIsSlowIsReached()
+    {
+        QTcpServer service;
+        QVERIFY(service.listen(QHostAddress::LocalHost));
+        connect(&service, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *socket = service.nextPendingConnection(); // the server's child
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                const QByteArray head = socket->readAll();
+                if (head.startsWith("GET /support "))
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<html>");
+                else
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\n3.25\r\n");
+            });
+        });
+        Check check("127.0.0.1", service.serverPort(), "3.25");
+        QCOMPARE(check.run(), UpdateOutcome::NotNewer);
+        QVERIFY(check.user.shown.isEmpty());
+        QVERIFY(check.noNewVersion);
     }
 
     void noConnectionSaysNothing()

@@ -68,6 +68,9 @@ private slots:
         QTest::newRow("no version") << Json(none, "q.deb", 1, sha) << false;
         QTest::newRow("name that climbs") << Announcement("../q.deb", 12, "x") << false;
         QTest::newRow("name with a blank") << Announcement("q 1.deb", 12, "x") << false;
+        QTest::newRow("not a Debian package") << Announcement("setup.exe", 12, "x") << false;
+        QTest::newRow("desktop entry") << Announcement("q.desktop", 12, "x") << false;
+        QTest::newRow(".deb in other case") << Announcement("q.DEB", 12, "x") << false;
         QTest::newRow("negative size") << Announcement("q.deb", -1, "x") << false;
         QTest::newRow("size past the limit") << Announcement("q.deb", kMaxPackageBytes + 1, "x") << false;
         QTest::newRow("fractional size") << Json("3.26", "q.deb", 1.5, sha) << false;
