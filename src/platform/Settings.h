@@ -3,6 +3,10 @@
 #include <QString>
 #include <QtGlobal>
 
+// The album service host built into the program: the album client falls back on it, and the
+// print order's pages live below "/qlm" there.
+inline constexpr const char *kDefaultServiceHost = "albums.quillmere.example";
+
 // The values the program holds in memory for the whole run, with the defaults that stand
 // when the store has no value. Flags are kept as integers: the store holds 0 or 1.
 struct Settings {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/HttpClient.h"
+#include "platform/Settings.h"
 #include "platform/Worker.h"
 
 #include <QMap>
@@ -15,10 +16,6 @@ struct Settings;
 // Buying prints: the photos to print, each with its date text, are posted to the service's
 // order page as a form; once the service accepts them, the order page is opened in the
 // browser, where the user completes the order. Every failure ends the step without a word.
-
-// The service host built into the program, the same the album client falls back on. Its order
-// pages live below "/qlm".
-inline constexpr const char *kDefaultServiceHost = "albums.quillmere.example";
 
 // Each byte: letters, digits, "_", "." and "-" stay; a blank becomes "+"; any other byte
 // becomes "%" and two upper-case hexadecimal digits.

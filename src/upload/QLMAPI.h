@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,7 +35,7 @@ private:
 // Where the album service is, how long to wait for it, and how uploads are checked.
 struct ServiceAddress
 {
-    static constexpr const char *kDefaultHost = "albums.quillmere.example";
+    static constexpr const char *kDefaultHost = kDefaultServiceHost;
     enum class Checksum { None, Sha1, Sha256 };
 
     QString host = QString::fromLatin1(kDefaultHost);
