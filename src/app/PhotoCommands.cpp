@@ -6,6 +6,7 @@
 #include "app/RecentFolders.h"
 #include "app/RunFlags.h"
 #include "browse/ImageView.h"
+#include "browse/PhotoFolder.h"
 #include "browse/PhotoListCommands.h"
 #include "browse/ShellTree.h"
 #include "browse/SlideShowDlg.h"
@@ -174,7 +175,11 @@ void PhotoCommands::showPendingPhoto(const QString &listedFolder)
         return;
     const QString photo = std::exchange(pendingPhoto_, QString());
     const QFileInfo info(photo);
-    if (QDir::cleanPath(listedFolder) == info.path() && info.isFile())
+    if (QDir::cleanPath(listedFolder) != info.path() || !info.isFile())
+        return;
+    // The list comes to the photo's page, as if the user had paged there and chosen it.
+    CThumbsView *list = frame_.GetPhotoList();
+    if (!list->ShowPhotoOnItsPage(FolderPrefix(list->currentFolder()) + info.fileName()))
         frame_.GetImageView()->SetFile(photo);
 }
 
@@ -368,7 +373,7 @@ int PhotoCommands::SlideShowStart() const
     if (shown >= 0)
         return int(shown);
     // The photo last shown from the list, counted from the first photo of its page.
-    const int start = list->pageIndex() * CThumbsView::PhotosPerPage + list->shownIndex();
+    const int start = list->shownPage() * CThumbsView::PhotosPerPage + list->shownIndex();
     return start >= 0 && start < photos.size() ? start : 0;
 }
 

@@ -60,8 +60,8 @@ public:
     // Entry n (1 to 4) of the recent folders, as the store holds it now.
     void OpenRecentFolder(int n);
     // A folder or photo named on the command line, by this start or a later one: the folder
-    // is listed, and the photo shown once it is. Where nothing is, "Folder not found" is
-    // reported and false returned.
+    // is listed, and the photo shown on its page of the list once it is. Where nothing is,
+    // "Folder not found" is reported and false returned.
     bool OpenPath(const QString &path);
 
     // The upload commands. Each entry point gathers its source paths and hands them on to

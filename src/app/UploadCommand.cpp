@@ -103,12 +103,21 @@ public:
     }
     void PhotoUploaded(int, const QString &photoPath, bool recorded) override
     {
+        reported_.insert(photoPath);
         say(shown(photoPath) + (recorded ? QStringLiteral(": uploaded")
                                          : QStringLiteral(": uploaded (the record of uploads could not be written)")));
     }
     void PhotoLeft(const QString &photoPath, const QString &reason) override
     {
+        reported_.insert(photoPath);
         say(shown(photoPath) + QStringLiteral(": failed: ") + QString(reason).replace(u'\n', u' '));
+    }
+    // The run ended before these photos had their turn: each still gets its line.
+    void NeverTried(const QStringList &photoPaths, const QString &reason)
+    {
+        for (const QString &path : photoPaths)
+            if (!reported_.contains(path))
+                PhotoLeft(path, reason);
     }
     void RunEnding() override { erase(); }
     void UploadEnded(bool) override {}
@@ -169,6 +178,7 @@ private:
     QHash<QString, QString> shown_;
     std::shared_ptr<UploadCancel> cancel_;
     QHash<QString, int> tries_;
+    QSet<QString> reported_;
     QString name_;
     int percent_ = 0;
     bool drawn_ = false;
@@ -246,6 +256,10 @@ int RunUploadCommand(const QStringList &arguments, SettingsStore &store, std::FI
         Line(err, QStringLiteral("quillmere: the settings are missing; quillmere-setup writes them"));
         return 2;
     }
+    // "Notify if upload fails" is about asking the user, and here nobody is asked: this
+    // front end answers every failure itself, trying a cut connection again whatever the
+    // window's prompt is set to.
+    settings.notifyIfUploadFails = 1;
     if (settings.userName.isEmpty() || settings.password.isEmpty()) {
         Line(err, QStringLiteral("quillmere: no account is stored; enter it in Quillmere's account dialog, "
                                  "or with quillmere-setup --account"));
@@ -281,6 +295,8 @@ int RunUploadCommand(const QStringList &arguments, SettingsStore &store, std::FI
     UploadRun run(settings, frontEnd, cancel);
     run.setPauseBeforeEnd(std::chrono::milliseconds(0));
     const UploadRunResult result = run.Run(job);
+    frontEnd.NeverTried(paths, result.connected ? QStringLiteral("Upload canceled.")
+                                                : QStringLiteral("HTTP session initiation failure."));
     const int failed = int(paths.size()) - result.uploaded;
     Line(err, QString::number(result.uploaded) + QStringLiteral(" uploaded, ") + QString::number(failed)
                   + QStringLiteral(" failed"));

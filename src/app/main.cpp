@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,10 @@ int main(int argc, char *argv[])
     // Uploading from scripts and timers: no display, no window, no running copy needed.
     if (argc >= 2 && std::strcmp(argv[1], "--upload") == 0) {
         QCoreApplication core(argc, argv);
+        // Standard error carries a line per photo and the summary, for scripts to read: the
+        // image library's remarks on a damaged photo it still decodes for a resized copy are
+        // not among them. QT_LOGGING_RULES still overrides this.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*.warning=false"));
         QCoreApplication::setOrganizationName(QStringLiteral("Tessaly"));
         QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
         SettingsStore store;

@@ -193,7 +193,7 @@ void PhotoListCommands::DeletePhotos()
                       const bool shownGone = outcome.trashed.contains(view_.path());
                       list_.RemovePhotos(outcome.trashed);
                       if (shownGone)
-                          view_.SetFile(list_.GetItemPath(0));
+                          view_.SetFile(list_.FirstPhotoOfPage());
                       endBusy();
                       if (!outcome.failed.isEmpty()) {
                           tell(QStringLiteral("These photos could not be moved to the Trash and were kept:\n")

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 
 namespace {
 
@@ -106,6 +107,14 @@ CSlideShowDlg::CSlideShowDlg(QStringList slideList, int startIndex, QWidget *par
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
     connect(&timer_, &QTimer::timeout, this, &CSlideShowDlg::Next);
     connect(period_, &QComboBox::currentIndexChanged, this, &CSlideShowDlg::periodChosen);
+    // The arrow keys turn the slides wherever the focus is, as the buttons do; Tab moves
+    // between the controls, and the period list keeps Up and Down.
+    for (const auto &[key, button] : {std::pair{Qt::Key_Left, previous_}, std::pair{Qt::Key_Right, next_}}) {
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    }
     timer_.setObjectName(QStringLiteral("SlideTimer"));
 
     // Covers the screen the program's window is on.

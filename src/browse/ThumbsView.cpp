@@ -98,6 +98,7 @@ void CThumbsView::folderScanned(const QString &folder, QStringList photos)
     }
     pageIndex_ = 0;
     shownIndex_ = 0;
+    shownPage_ = 0;
     StartThumbnailWorker();
     emit showPhoto(folderPhotos_.first());
     emit folderListed(folder);
@@ -205,15 +206,19 @@ QListWidgetItem *CThumbsView::itemInSlot(int slot) const
 void CThumbsView::placeTile(int slot, const QString &name, const TilePicture &picture, bool uploaded)
 {
     const QIcon tile(QPixmap::fromImage(ComposeTile(picture, frames_[uploaded ? 1 : 0])));
+    // The UPLOADED mark is drawn into the frame: a screen reader hears it as the description.
+    const QString description = uploaded ? QStringLiteral("Uploaded") : QString();
     if (slot < slots_.size())
         slots_[slot].uploaded = uploaded;
     if (QListWidgetItem *shown = itemInSlot(slot)) {
         shown->setIcon(tile);
+        shown->setData(Qt::AccessibleDescriptionRole, description);
         return;
     }
     auto *item = new QListWidgetItem(tile, name);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     item->setData(Qt::AccessibleTextRole, name);
+    item->setData(Qt::AccessibleDescriptionRole, description);
     item->setData(SlotRole, slot);
     item->setForeground(Qt::white);
     int at = 0;
@@ -282,6 +287,14 @@ QString CThumbsView::GetItemPath(int index) const
     return FolderPrefix(folder_) + label;
 }
 
+QString CThumbsView::FirstPhotoOfPage() const
+{
+    // A page being made may lack its first items yet: tiles arrive in any order.
+    if (workerRunning_)
+        return folderPhotos_.value(qsizetype(pageIndex_) * PhotosPerPage);
+    return GetItemPath(0);
+}
+
 int CThumbsView::GetSelectedCount() const
 {
     const int n = int(selectedItems().size());
@@ -294,7 +307,22 @@ void CThumbsView::ShowPhotoAt(int index, bool mustExist)
     if (path.isEmpty() || (mustExist && !QFileInfo::exists(path)))
         return;
     shownIndex_ = index;
+    shownPage_ = pageIndex_;
     emit showPhoto(path);
+}
+
+bool CThumbsView::ShowPhotoOnItsPage(const QString &path)
+{
+    const qsizetype position = folderPhotos_.indexOf(path);
+    if (position < 0)
+        return false;
+    const int page = int(position / PhotosPerPage);
+    if (page != pageIndex_)
+        setPage(page);
+    shownIndex_ = int(position % PhotosPerPage);
+    shownPage_ = page;
+    emit showPhoto(path);
+    return true;
 }
 
 void CThumbsView::AddOrReplacePhoto(const QString &path)
@@ -360,13 +388,17 @@ void CThumbsView::contextMenuEvent(QContextMenuEvent *event)
         hit = indexAt(at);
     } else if (selectionMark() >= 0) {
         hit = model()->index(selectionMark(), 0);
+        // Scrolled out of sight, the item would have its menu open somewhere off the list.
+        scrollTo(hit);
         at = visualRect(hit).center();
     }
     if (!hit.isValid() || !visualRect(hit).contains(at))
         return;
 
-    const ThumbsMenuStates states =
-        ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shownIndex_});
+    // The place of the photo shown counts on its own page only: on another page the item in
+    // that place is another photo, and showing it is no less wanted.
+    const int shown = shownPage_ == pageIndex_ ? shownIndex_ : -1;
+    const ThumbsMenuStates states = ComputeThumbsMenuStates({selectionMark(), GetSelectedCount(), hit.row(), shown});
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("ThumbsViewPopupMenu"));
     for (const ThumbsMenuEntry &entry : ThumbsMenuEntries()) {
@@ -413,9 +445,18 @@ bool CThumbsView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *ev
 void CThumbsView::commitData(QWidget *editor)
 {
     // The label names the file: it changes only when the file is renamed.
+    // The request leaves once the editor has closed: a message box it leads to takes the
+    // focus from the editor and runs an event loop of its own, and an editor closed and
+    // deleted meanwhile would be used again when the commit returned.
     auto *line = qobject_cast<QLineEdit *>(editor);
-    if (line && !renameOldPath_.isEmpty())
-        emit renameRequested(std::exchange(renameOldPath_, QString()), line->text());
+    if (line && !renameOldPath_.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, path = std::exchange(renameOldPath_, QString()), text = line->text()] {
+                emit renameRequested(path, text);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 QStringList CThumbsView::SelectedPaths() const
@@ -449,6 +490,7 @@ void CThumbsView::PhotoRenamed(const QString &oldPath, const QString &newPath)
 
 void CThumbsView::RemovePhotos(const QStringList &paths)
 {
+    const bool photosAfterPage = folderPhotos_.size() > qsizetype(pageIndex_ + 1) * PhotosPerPage;
     QList<qsizetype> positions;
     for (const QString &path : paths) {
         const qsizetype position = folderPhotos_.indexOf(path);
@@ -469,9 +511,17 @@ void CThumbsView::RemovePhotos(const QStringList &paths)
         folderPhotos_.removeAt(position);
     if (positions.isEmpty())
         return;
-    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage) {
+    if (pageIndex_ > 0 && pageIndex_ >= GetPageCount()) {
+        // The last page went whole: the list shows the page that is last now, rather than an
+        // empty page past the end ("Page: 2 of 1").
+        setPage(GetPageCount() - 1);
+        return;
+    }
+    if ((workerRunning_ && !goneSlots.isEmpty()) || earlierPage || (photosAfterPage && !goneSlots.isEmpty())) {
         // Tiles still on their way, or photos before the page moved: its places no longer
-        // match what is on it, so it is made again.
+        // match what is on it, so it is made again. So too when photos after the page move up
+        // onto it: left off, they would be on no page (the next one now starts past them, and
+        // with the last page gone there is none to go to).
         StartThumbnailWorker();
     } else if (!goneSlots.isEmpty()) {
         // Tiles asked for since (a saved photo's) would land on the wrong item now.

@@ -61,6 +61,8 @@ public:
     int pageIndex() const { return pageIndex_; }
     int GetPageCount() const;
     int shownIndex() const { return shownIndex_; }
+    // The page on which `shownIndex` counts.
+    int shownPage() const { return shownPage_; }
     bool userClicked() const { return userClicked_; }
     const QMap<QString, QString> &uploadedOnPage() const { return uploadedOnPage_; }
     // Photos decoded so far and cache writes not yet done, for tests and benchmarks.
@@ -75,8 +77,15 @@ public:
     void StartThumbnailWorker();
 
     QString GetItemPath(int index) const;
+    // The first photo of the page shown, also while its tiles are still on their way; empty
+    // when the page holds none.
+    QString FirstPhotoOfPage() const;
     int GetSelectedCount() const;
     void ShowPhotoAt(int index, bool mustExist);
+    // Shows the folder's photo at `path` (spelled as `photos()` spells it) as if it had been
+    // chosen in the list: the page holding it comes up, and it is the photo shown from the
+    // list. False, and nothing changes, when the list does not hold it.
+    bool ShowPhotoOnItsPage(const QString &path);
     void AddOrReplacePhoto(const QString &path);
 
     // The item last selected with the mouse or keyboard; -1 when there is none.
@@ -155,6 +164,7 @@ private:
     QStringList folderPhotos_;
     int pageIndex_ = 0;
     int shownIndex_ = 0;
+    int shownPage_ = 0;
     bool userClicked_ = false;
     QString renameOldPath_; // the photo whose label is being edited
     QMap<QString, QString> uploadedOnPage_;

@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 using Control = UploadDialogModel::Control;
 
@@ -293,6 +295,9 @@ void UploadDialog::Restore()
     show();
     raise();
     activateWindow();
+    // The window manager stacks the dialog when it maps it again, after this: a question
+    // still waiting is brought forward once the dialog is active.
+    questionForward_ = true;
 }
 
 void UploadDialog::tileReady(int index, const ImportedTile &tile)
@@ -429,6 +434,20 @@ void UploadDialog::askToClose(bool byButton)
 void UploadDialog::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        // A question that waits for its answer (the failure prompt holds the upload until
+        // then) stays on top of the dialog, never buried under it; after a restore it also
+        // takes the keyboard back.
+        const bool activate = std::exchange(questionForward_, false);
+        for (QDialog *question : findChildren<QDialog *>(Qt::FindDirectChildrenOnly)) {
+            if (question->isVisible()) {
+                question->raise();
+                if (activate)
+                    question->activateWindow();
+            }
+        }
+        return;
+    }
     if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized))
         return;
     // Minimized, the dialog goes away with the main window (into the tray), and comes back

@@ -94,6 +94,7 @@ private:
     UploadDialogContext context_;
     UploadDialogModel model_;
     bool closed_ = false;
+    bool questionForward_ = false; // restored: a waiting question takes the keyboard back
 
     QListWidget *list_ = nullptr;
     QLabel *importPercent_ = nullptr;

@@ -275,7 +275,15 @@ UploadRun::FileResult UploadRun::uploadFile(const UploadJob &job, const QString 
 UploadRunResult UploadRun::Run(const UploadJob &job)
 {
     UploadRunResult outcome;
-    const QString connectError = connectionTest_ ? connectionTest_() : QString();
+    QString connectError;
+    if (connectionTest_) {
+        // A service that never answers holds this for as long as the time-outs allow: the
+        // dialog closed meanwhile must not wait for it.
+        const CancelToken::Blocking call = token_.blocking();
+        connectError = connectionTest_();
+    }
+    if (token_.cancelled())
+        return outcome;
     if (!connectError.isEmpty()) {
         if (job.automatic)
             ui_.BringToFront();

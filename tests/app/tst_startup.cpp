@@ -192,15 +192,19 @@ private slots:
     {
         QTest::addColumn<QString>("argument"); // relative to the photo folder
         QTest::addColumn<QString>("shown");
-        QTest::newRow("folder") << "" << "IMG_0001.JPG";
-        QTest::newRow("photo on the second page") << "IMG_0042.JPG" << "IMG_0042.JPG";
-        QTest::newRow("photo by a winding path") << "sub/../IMG_0042.JPG" << "IMG_0042.JPG";
-        QTest::newRow("other file") << "notes.txt" << "IMG_0001.JPG";
+        QTest::addColumn<int>("page"); // of the list, where the photo shown is
+        QTest::addColumn<int>("place"); // on that page
+        QTest::newRow("folder") << "" << "IMG_0001.JPG" << 0 << 0;
+        QTest::newRow("photo on the second page") << "IMG_0042.JPG" << "IMG_0042.JPG" << 1 << 1;
+        QTest::newRow("photo by a winding path") << "sub/../IMG_0042.JPG" << "IMG_0042.JPG" << 1 << 1;
+        QTest::newRow("other file") << "notes.txt" << "IMG_0001.JPG" << 0 << 0;
     }
     void pathOnTheCommandLineIsOpened()
     {
         QFETCH(QString, argument);
         QFETCH(QString, shown);
+        QFETCH(int, page);
+        QFETCH(int, place);
         QTemporaryDir photos, recent;
         writePhotoFolder(photos);
         writeFile(recent.filePath("old.jpg"));
@@ -212,7 +216,11 @@ private slots:
         CQuillmereNewClientView *view = s.frame()->GetImageView();
         QTRY_COMPARE(view->path(), photos.filePath(shown));
         QTRY_COMPARE(s.frame()->windowTitle(), shown + " - Quillmere");
-        QCOMPARE(s.frame()->GetPhotoList()->currentFolder(), photos.path());
+        CThumbsView *list = s.frame()->GetPhotoList();
+        QCOMPARE(list->currentFolder(), photos.path());
+        QCOMPARE(list->pageIndex(), page);
+        QCOMPARE(list->shownIndex(), place);
+        QTRY_COMPARE(list->GetItemPath(place), photos.filePath(shown));
         QCOMPARE(s.frame()->GetFolderTree()->selectedPath(), photos.path());
         QTRY_COMPARE(s.store.ReadRecentFolders(), (QStringList{photos.path(), recent.path()}));
         QVERIFY(s.user.shown.isEmpty());
@@ -243,9 +251,20 @@ private slots:
         Start s;
         s.install();
         QVERIFY(s.runToFirstFolder());
-        s.frame()->GetPhotoList()->ListFolder(photos.path());
+        CThumbsView *list = s.frame()->GetPhotoList();
+        list->ListFolder(photos.path());
         QVERIFY(s.app->commands()->OpenPath(photos.filePath("IMG_0042.JPG")));
         QTRY_COMPARE(s.frame()->GetImageView()->path(), photos.filePath("IMG_0042.JPG"));
+        QCOMPARE(list->pageIndex(), 1);
+
+        // Already listed: the list goes back to the page of the photo asked for.
+        list->FirstPage();
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath("IMG_0042.JPG")));
+        QCOMPARE(list->pageIndex(), 1);
+        QCOMPARE(list->shownIndex(), 1);
+        QVERIFY(s.app->commands()->OpenPath(photos.filePath("IMG_0003.JPG")));
+        QCOMPARE(list->pageIndex(), 0);
+        QCOMPARE(s.frame()->GetImageView()->path(), photos.filePath("IMG_0003.JPG"));
     }
 
     void foldersTheTreeDoesNotShowAreListedAllTheSame()

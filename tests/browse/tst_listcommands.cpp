@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QScopeGuard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -17,6 +19,10 @@
 #include <QTimer>
 
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ThumbsMenuSnapshot)
 
@@ -177,6 +183,88 @@ private slots:
         QCOMPARE(handedOn[0][0].value<ThumbsCommand>(), C::DeletePhotos);
     }
 
+    void theMenuKeyOpensTheMenuOnTheItemInSight()
+    {
+        Fixture f({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "f.jpg", "g.jpg", "h.jpg"});
+        QVERIFY(f.listed());
+        f.list.resize(170, 200); // one tile across, one and a bit down
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        f.select({7}, 7);
+        f.list.scrollToTop();
+        QPoint menuAt;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget *menu = QApplication::activePopupWidget()) {
+                menuAt = menu->pos();
+                menu->close();
+            }
+        });
+        poll.start(10);
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), f.list.mapToGlobal(QPoint()));
+        QApplication::sendEvent(&f.list, &menuKey);
+        const QRect item = f.list.visualItemRect(f.list.item(7));
+        QVERIFY(f.list.viewport()->rect().contains(item.center()));
+        QCOMPARE(menuAt, f.list.viewport()->mapToGlobal(item.center()));
+    }
+
+    void enterAndShowPhoto_data()
+    {
+        QTest::addColumn<bool>("byMenu"); // Show Photo; else the Enter key
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("gone");   // the photo left the disk since it was listed
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("Enter") << false << int(Qt::NoModifier) << false << true;
+        QTest::newRow("Enter on the keypad") << false << int(Qt::KeypadModifier) << false << true;
+        QTest::newRow("Ctrl+Enter") << false << int(Qt::ControlModifier) << false << false;
+        QTest::newRow("Enter, photo gone") << false << int(Qt::NoModifier) << true << false;
+        QTest::newRow("Show Photo, photo gone") << true << int(Qt::NoModifier) << true << true;
+    }
+    void enterAndShowPhoto()
+    {
+        QFETCH(bool, byMenu);
+        QFETCH(int, modifiers);
+        QFETCH(bool, gone);
+        QFETCH(bool, shown);
+        Fixture f({"a.jpg", "b.jpg"});
+        QVERIFY(f.listed());
+        QCOMPARE(f.view.path(), f.path("a.jpg"));
+        f.select({1}, 1);
+        if (gone)
+            QVERIFY(QFile::remove(f.path("b.jpg")));
+        if (byMenu)
+            f.list.RunCommand(C::ShowPhoto);
+        else
+            QTest::keyClick(&f.list, Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(f.view.path(), shown ? f.path("b.jpg") : f.path("a.jpg"));
+        QCOMPARE(f.list.shownIndex(), shown ? 1 : 0);
+    }
+
+    void thePhotoShownIsThatOfItsOwnPage()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("r%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        f.list.resize(700, 400);
+        f.list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.list));
+        auto menuOnFirst = [&] {
+            f.select({0}, 0);
+            return menuAfter([&] { rightClick(f.list, f.list.visualItemRect(f.list.item(0)).center()); }).value(1);
+        };
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+        // The first photo of the folder is shown; the next page's first item is another photo.
+        QSignalSpy done(&f.list, &CThumbsView::workerFinished);
+        f.list.NextPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("*&Show Photo"));
+        f.list.PrevPage();
+        QVERIFY(done.wait(20000));
+        QCOMPARE(menuOnFirst(), QString("!&Show Photo"));
+    }
+
     void rename_data()
     {
         QTest::addColumn<QString>("text");
@@ -190,6 +278,7 @@ private slots:
         const QString exists = "File with that name already exists.";
         QTest::newRow("sea.jpg") << "sea.jpg" << "" << "" << true;
         QTest::newRow("sea.JPG") << "sea.JPG" << "Rename error" << extension << false;
+        QTest::newRow("sea.png") << "sea.png" << "Rename error" << extension << false;
         QTest::newRow("sea") << "sea" << "Rename error" << extension << false;
         QTest::newRow("a slash after the dot") << "sea.jpg/x" << "Rename error" << extension << false;
         QTest::newRow(".jpg") << ".jpg" << "" << "" << false;
@@ -254,6 +343,39 @@ private slots:
         QCOMPARE(asked[0], (QList<QVariant>{f.path("b.jpg"), QString("sea.jpg")}));
     }
 
+    void aRefusedNameTypedIntoTheLabelIsToldOnceTheEditEnds()
+    {
+        Fixture f({"beach.jpg", "sea.jpg"});
+        QVERIFY(f.listed());
+        QObject::connect(&f.list, &CThumbsView::renameRequested, &f.commands, &PhotoListCommands::RenamePhoto);
+        // As a real message box does: a window of its own takes the focus from the label's
+        // editor, and its event loop runs until the user answers.
+        f.user.prompts.setHandler([&](const Prompt &p) {
+            f.user.shown << p;
+            QDialog box;
+            QTimer::singleShot(50, &box, &QDialog::accept);
+            box.exec();
+            return PromptAnswer::Ok;
+        });
+        f.list.show();
+        f.list.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.list));
+        for (const QString &typed : {QString("sea?.jpg"), QString("sea.png"), QString("sea.jpg")}) {
+            f.finished.clear();
+            f.select({0}, 0);
+            f.list.StartRename();
+            auto *editor = f.list.findChild<QLineEdit *>();
+            QVERIFY(editor);
+            editor->setText(typed);
+            QTest::keyClick(editor, Qt::Key_Return);
+            QVERIFY(!f.finished.isEmpty() || f.finished.wait(20000));
+            QTRY_VERIFY(!f.list.findChild<QLineEdit *>());
+            QCOMPARE(f.labels(), (QStringList{"beach.jpg", "sea.jpg"}));
+        }
+        QCOMPARE(f.user.shown.size(), 3);
+        QCOMPARE(f.user.shown[2].text, QString("File with that name already exists."));
+    }
+
     void deletingThreePhotos()
     {
         Fixture f({"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"});
@@ -284,7 +406,26 @@ private slots:
         QCOMPARE(f.labels(), (QStringList{"p1.jpg", "p5.jpg"}));
     }
 
-    void deletingTheShownPhotoOfAOnePhotoPage()
+    void photosAfterThePageMoveUpOntoIt()
+    {
+        QStringList names;
+        for (int i = 1; i <= 10; ++i)
+            names << QString("m%1.jpg").arg(i, 2, 10, QChar('0'));
+        Fixture f(names);
+        QVERIFY(f.listed());
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
+        f.select({1, 2}, 1);
+        f.user.answers << PromptAnswer::Yes;
+        QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
+        // One page is left, and it shows every photo that remains.
+        QCOMPARE(f.list.GetPageCount(), 1);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QTRY_COMPARE(f.labels(), (QStringList{"m01.jpg", "m04.jpg", "m05.jpg", "m06.jpg", "m07.jpg", "m08.jpg", "m09.jpg",
+                                              "m10.jpg"}));
+        QCOMPARE(f.view.path(), f.path("m01.jpg"));
+    }
+
+    void deletingTheShownPhotoOfTheLastPageAlone()
     {
         QStringList names;
         for (int i = 1; i <= 9; ++i)
@@ -296,12 +437,60 @@ private slots:
         QVERIFY(done.wait(20000));
         f.list.ShowPhotoAt(0, true);
         f.select({0}, 0);
+        QSignalSpy pages(&f.list, &CThumbsView::pageChanged);
         f.user.answers << PromptAnswer::Yes;
         QVERIFY(f.run([&] { f.commands.DeletePhotos(); }));
         QCOMPARE(f.user.shown[0].text, QString("Do you want to delete this image?\nDeleting images will move them to the Trash."));
-        QCOMPARE(f.list.count(), 0);
-        QVERIFY(f.view.path().isEmpty());
+        // The last page is gone: the list is on the page that is last now, and the view shows
+        // its first photo.
         QCOMPARE(f.list.photos().size(), 8);
+        QCOMPARE(f.list.pageIndex(), 0);
+        QCOMPARE(pages.last(), (QList<QVariant>{0, 1}));
+        QCOMPARE(f.view.path(), f.path("q1.jpg"));
+        QTRY_COMPARE(f.list.count(), 8);
+    }
+
+    void deletingWhileThePageIsMadeShowsItsFirstPhoto()
+    {
+        // The page's first photo is a FIFO nobody writes: its tile never comes, and with a
+        // pool that takes no read for stuck, the page stays in the making.
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("a.jpg");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
+            writeFile(dir.filePath(name), jpeg(QSize(64, 48), Qt::darkGreen));
+        WorkerPool pictures{WorkerPool::Options{"test-tiles", WorkPriority::Low, 0, std::chrono::hours(1)}};
+        CThumbsView list(pictures);
+        CQuillmereNewClientView view;
+        RecordingPrompts user;
+        PhotoListCommands commands(list, view, user.prompts);
+        QObject::connect(&list, &CThumbsView::showPhoto, &view, &CQuillmereNewClientView::SetFile);
+        const auto release = qScopeGuard([&] {
+            // Writers come and go until every read of the FIFO has ended and the page is made.
+            (void)QTest::qWaitFor(
+                [&] {
+                    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                    if (writer >= 0)
+                        ::close(writer);
+                    return !list.IsWorkerRunning();
+                },
+                20000);
+        });
+        list.ListFolder(dir.path());
+        QTRY_COMPARE_WITH_TIMEOUT(list.count(), 3, 20000);
+        QVERIFY(list.IsWorkerRunning());
+
+        const int c = list.row(list.findItems("c.jpg", Qt::MatchExactly).value(0));
+        list.ShowPhotoAt(c, true);
+        list.setCurrentRow(c);
+        user.answers << PromptAnswer::Yes;
+        QSignalSpy finished(&commands, &PhotoListCommands::finished);
+        commands.DeletePhotos();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(!QFileInfo::exists(dir.filePath("c.jpg")));
+        // The page is made again from what remains; the view shows its first photo, not the
+        // first whose tile happens to be there.
+        QCOMPARE(view.path(), fifo);
     }
 
     void aTrashThatFailsKeepsThePhoto()

@@ -217,6 +217,37 @@ private slots:
         QVERIFY(!dlg.slideTimer().isActive());
     }
 
+    void arrowKeysTurnTheSlides_data()
+    {
+        QTest::addColumn<int>("photos");
+        QTest::addColumn<QString>("focus"); // the control that has the keyboard
+        QTest::newRow("on the next button") << 4 << ">>";
+        QTest::newRow("on the period list") << 4 << "period";
+        QTest::newRow("one photo") << 1 << "Close";
+    }
+    void arrowKeysTurnTheSlides()
+    {
+        QFETCH(int, photos);
+        QFETCH(QString, focus);
+        QTemporaryDir dir;
+        CSlideShowDlg dlg(writePhotos(dir, photos), 0);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto *period = dlg.findChild<QComboBox *>();
+        QWidget *focused = focus == "period" ? static_cast<QWidget *>(period) : button(dlg, focus);
+        focused->setFocus();
+        QSignalSpy shown(&dlg, &CSlideShowDlg::slideShown);
+        QTest::keyClick(focused, Qt::Key_Left);
+        QCOMPARE(dlg.slideIndex(), photos - 1);
+        QTest::keyClick(focused, Qt::Key_Right);
+        QTest::keyClick(focused, Qt::Key_Right);
+        QCOMPARE(dlg.slideIndex(), photos > 1 ? 1 : 0);
+        QCOMPARE(period->currentText(), QString("3 seconds"));
+        QVERIFY(focused->hasFocus());
+        if (photos == 1) // nothing to turn to: the photo stays as it is
+            QCOMPARE(shown.size(), 0);
+    }
+
     void aNewSizeFitsTheSlideAgain()
     {
         QTemporaryDir dir;

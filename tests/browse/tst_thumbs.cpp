@@ -4,6 +4,7 @@
 #include "support/TestFiles.h"
 #include "support/TestPhotos.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -70,6 +71,13 @@ private slots:
         QCOMPARE(list.GetItemPath(1), dir.filePath("IMG_2.jpg"));
         QVERIFY(list.GetItemPath(8).isEmpty() && list.GetItemPath(-1).isEmpty());
         QCOMPARE(list.uploadedOnPage().keys(), QStringList{dir.filePath("IMG_2.jpg")});
+        // The UPLOADED frame is a picture; a screen reader hears it as the item's description.
+        QStringList described;
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(&list);
+        for (int i = 0; reader && i < reader->childCount(); ++i)
+            if (QAccessibleInterface *cell = reader->child(i); cell && !cell->text(QAccessible::Description).isEmpty())
+                described << cell->text(QAccessible::Name) + ": " + cell->text(QAccessible::Description);
+        QCOMPARE(described, QStringList{"IMG_2.jpg: Uploaded"});
         QCOMPARE(status.first()[0].toString(), QString("Preparing..."));
         QCOMPARE(status.last()[0].toString(), QString("Ready."));
         QVERIFY(!list.IsWorkerRunning());

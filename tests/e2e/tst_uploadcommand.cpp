@@ -2,10 +2,13 @@
 // account, the reference service.
 #include "support/AlbumServer.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -179,6 +182,75 @@ private slots:
         QCOMPARE(next.lines.last(), QString("1 uploaded, 0 failed"));
     }
 
+    // A connection cut in the middle of a photo is tried again and resumed, also when the
+    // window's failure prompt was switched off: that setting is about asking, and here
+    // nobody is asked.
+    void cutConnectionResumesWithThePromptOff()
+    {
+        const qint64 size = 2 << 20;
+        AlbumServer server({"--drop-at", QString::number(size / 2)});
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/NotifyIfUploadFails", 0);
+        }
+        const QStringList photos = home.photos("Trip", 1, size);
+        const Run r = home.run({photos[0]});
+        QCOMPARE(r.lines, (QStringList{photos[0] + ": uploaded", "1 uploaded, 0 failed"}));
+        QCOMPARE(r.code, 0);
+        QCOMPARE(read(server.albumFolder("Trip") + "/IMG_0001.JPG"), read(photos[0]));
+    }
+
+    // With resizing on, a damaged photo still decodes in part and its copy goes: standard
+    // error holds the photo's line and the summary, and nothing the image library says.
+    void damagedPhotoResizedKeepsStandardErrorClean()
+    {
+        AlbumServer server;
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/AutomaticResize", 1);
+            stored.setValue("Settings/MaxPixelSize", 40);
+        }
+        const QString photo = home.dir.filePath("Trip/cut.jpg");
+        QDir().mkpath(home.dir.filePath("Trip"));
+        QImage picture(320, 240, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPEG"));
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg.left(jpeg.size() / 2)) > 0);
+        file.close();
+        const Run r = home.run({photo});
+        QCOMPARE(r.lines, (QStringList{photo + ": uploaded", "1 uploaded, 0 failed"}));
+        QCOMPARE(r.code, 0);
+        QVERIFY(read(server.albumFolder("Trip") + "/cut.jpg").startsWith("\xff\xd8"));
+        QVERIFY(read(server.albumFolder("Trip") + "/cut.jpg") != read(photo));
+    }
+
+    // No service answers: the two messages, then a line for each photo, and the run fails.
+    void noServiceFailsEveryPhoto()
+    {
+        AlbumServer server;
+        Home home;
+        QVERIFY(home.setUp(server));
+        {
+            QSettings stored(home.dir.filePath("config/Tessaly/Quillmere.conf"), QSettings::IniFormat);
+            stored.setValue("Settings/QLMHttpPort", 1); // nothing listens there
+        }
+        const QStringList photos = home.photos("Trip", 2, 1000);
+        const Run r = home.run({photos[0], photos[1]});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.lines.size(), 5);
+        QCOMPARE(r.lines.mid(1), (QStringList{"quillmere: HTTP session initiation failure.",
+                                              photos[0] + ": failed: HTTP session initiation failure.",
+                                              photos[1] + ": failed: HTTP session initiation failure.",
+                                              "0 uploaded, 2 failed"}));
+    }
+
     // Killed in the middle of a photo (SIGKILL: nothing cleaned up), the next run goes on
     // where the service has it, and the album ends byte-identical.
     void killedRunResumes()
@@ -226,7 +298,9 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 1);
         const QStringList lines = QString::fromLocal8Bit(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines, (QStringList{photos[0] + ": failed: Upload canceled.", "0 uploaded, 2 failed"}));
+        // The photo whose turn never came has its line too.
+        QCOMPARE(lines, (QStringList{photos[0] + ": failed: Upload canceled.", photos[1] + ": failed: Upload canceled.",
+                                     "0 uploaded, 2 failed"}));
         QVERIFY(!QFile::exists(server.albumFolder("Trip") + "/IMG_0001.JPG"));
 
         const Run rest = home.run({photos[0], photos[1]});

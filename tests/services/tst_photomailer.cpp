@@ -43,7 +43,8 @@ private slots:
     void initTestCase()
     {
         path_ = qgetenv("PATH");
-        for (const char *name : {"c.jpg", "a.jpg", "b.jpg"}) {
+        // Names a shell or an option parser would take apart: each must reach the mail program whole.
+        for (const char *name : {"c beach.jpg", "-a 'x'.jpg", "b \"2024\" $HOME.jpg"}) {
             three_ << photos_.filePath(name);
             writeFile(three_.last(), "photo");
         }

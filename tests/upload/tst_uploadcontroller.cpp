@@ -19,6 +19,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 namespace {
 
 QByteArray Bytes(qint64 size, int seed)
@@ -226,6 +230,48 @@ private slots:
         f.controller.reset();
         QCoreApplication::processEvents();
         QVERIFY(f.user.shown.isEmpty());
+        QVERIFY(f.recorded(photos[0]).isEmpty());
+    }
+
+    // Escape while the connection test still waits for a service that does not answer: the
+    // dialog closes and its run goes at once, the test left behind; nothing is shown or sent.
+    void closingWhileConnecting()
+    {
+        struct Gate {
+            std::mutex mutex;
+            std::condition_variable opened;
+            bool open = false;
+            std::atomic<bool> waiting{false};
+        };
+        const auto gate = std::make_shared<Gate>();
+        Fixture f;
+        f.context.prepareRun = [gate](UploadRun &run) {
+            run.setPauseBeforeEnd(std::chrono::milliseconds(0));
+            run.setConnectionTest([gate] {
+                std::unique_lock lock(gate->mutex);
+                gate->waiting = true;
+                // Bounded, so that a run that is waited for ends the test as a failure, not a hang.
+                gate->opened.wait_for(lock, std::chrono::seconds(20), [&] { return gate->open; });
+                gate->waiting = false;
+                return QString();
+            });
+        };
+        const QStringList photos = f.photos(1, 1000);
+        QVERIFY(f.start(photos));
+        QTRY_VERIFY(gate->waiting);
+        f.dialog->reject();
+        QVERIFY(f.dialog->isClosed());
+        f.controller.reset();
+        const bool leftBehind = gate->waiting;
+        {
+            const std::lock_guard lock(gate->mutex);
+            gate->open = true;
+        }
+        gate->opened.notify_all();
+        QVERIFY(leftBehind);
+        QCoreApplication::processEvents();
+        QVERIFY(f.user.shown.isEmpty());
+        QVERIFY(QDir(f.server.albumFolder("Trip")).entryList(QDir::Files).isEmpty());
         QVERIFY(f.recorded(photos[0]).isEmpty());
     }
 };

@@ -2,6 +2,7 @@
 #include "platform/Settings.h"
 #include "upload/TileImporter.h"
 #include "upload/UploadDialog.h"
+#include "upload/UploadFailedDialog.h"
 
 #include "support/RecordingPrompts.h"
 #include "support/TestFiles.h"
@@ -365,6 +366,15 @@ private slots:
         dialog.Restore();
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.isMinimized());
+
+        // A failure prompt that came up meanwhile is brought back on top, with the keyboard:
+        // the upload waits for its answer.
+        UploadFailedDialog prompt("The upload of p0.jpg failed.", {}, &dialog);
+        prompt.show();
+        dialog.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(!dialog.isVisible());
+        dialog.Restore();
+        QTRY_COMPARE(QApplication::activeWindow(), &prompt);
     }
 
     void importerHandsTilesOverInOrder()
