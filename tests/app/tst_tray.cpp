@@ -5,6 +5,7 @@
 #include "app/TrayIcon.h"
 #include "platform/Icons.h"
 #include "platform/SettingsStore.h"
+#include "upload/AccountSettings.h"
 #include "upload/UploadDialog.h"
 #include "upload/UploadRecord.h"
 
@@ -228,6 +229,21 @@ private slots:
             for (int i = 0; i < 3; ++i)
                 s.watcher()->OnMediaWatchTimer();
             QVERIFY(!s.watcher()->isRunning());
+            // Nor does a second upload command: its dialog would replace the open one. An
+            // account dialog that comes anyway is closed, and counted.
+            bool accountAsked = false;
+            QTimer closeAccount;
+            connect(&closeAccount, &QTimer::timeout, this, [&] {
+                if (auto *account = qobject_cast<AccountSettingsDialog *>(QApplication::activeModalWidget())) {
+                    accountAsked = true;
+                    account->reject();
+                }
+            });
+            closeAccount.start(10);
+            UploadDialog *open = commands->activeUploadDialog();
+            commands->UploadPhotos({s.drives[0] + "/new.jpg"});
+            QVERIFY(!accountAsked);
+            QCOMPARE(commands->activeUploadDialog(), open);
             // "Exit" with the dialog open brings the window and the dialog back instead.
             s.trayIcon()->exitAction()->trigger();
             QTRY_VERIFY(s.frame()->isVisible());
