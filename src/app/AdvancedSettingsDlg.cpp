@@ -106,7 +106,10 @@ void CAdvancedSettingsDlg::accept()
     const PixelSizeCheck check = CheckMaxPixelSize(size_->text(), size);
     if (check != PixelSizeCheck::Ok) {
         prompts_.tell(PixelSizeMessage(check), kSizeCaption, PromptIcon::Warning, this);
-        // A disabled field cannot take the focus; the user turns resizing on to mend it.
+        // The field is read even while resizing is off, so a size stored out of range would
+        // refuse every Save with no field to mend: it is opened for the mending. The resize
+        // box governs it again at its next click.
+        size_->setEnabled(true);
         size_->setFocus(Qt::OtherFocusReason);
         size_->selectAll();
         return;

@@ -19,7 +19,20 @@ QString AutostartEntry::filePath() const
 
 bool AutostartEntry::isPresent() const
 {
-    return QFile::exists(filePath());
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QFile::exists(filePath());
+    // A desktop's own list of start-up programs switches an entry off in place, leaving the
+    // file: such an entry starts nothing, so the option is off.
+    bool inEntry = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('['))
+            inEntry = line == "[Desktop Entry]";
+        else if (inEntry && (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false"))
+            return false;
+    }
+    return true;
 }
 
 QString AutostartEntry::execLine(const QString &programPath)
@@ -73,5 +86,5 @@ bool AutostartEntry::write(const QString &programPath) const
 
 bool AutostartEntry::remove() const
 {
-    return !isPresent() || QFile::remove(filePath());
+    return !QFile::exists(filePath()) || QFile::remove(filePath());
 }

@@ -4,7 +4,7 @@
 
 // The entry that starts the program when the user logs on: an XDG autostart file
 // Quillmere.desktop whose command is the quoted program path followed by " RunMinimized".
-// Its presence, not its content, says that the option is on.
+// Its presence says that the option is on, unless the desktop has switched it off in place.
 class AutostartEntry
 {
 public:

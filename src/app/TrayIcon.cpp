@@ -15,8 +15,17 @@
 
 TrayIcon::TrayIcon(TrayContext context, QObject *parent)
     : QObject(parent), context_(std::move(context)), icon_(new QSystemTrayIcon(ProgramIcon(), this)),
-      menu_(new QMenu), progressFrames_{TrayProgressIcon(0), TrayProgressIcon(1)}
+      menu_(new QMenu), progressFrames_{TrayProgressIcon(0), TrayProgressIcon(1)}, trayCheck_(new QTimer(this))
 {
+    trayCheck_->setInterval(2000);
+    connect(trayCheck_, &QTimer::timeout, this, [this] {
+        if (!inTray_ || trayAvailable())
+            return;
+        icon_->hide();
+        inTray_ = false;
+        trayCheck_->stop();
+        context_.frame->showMinimized();
+    });
     menu_->setObjectName(QStringLiteral("TrayMenu"));
     open_ = menu_->addAction(QStringLiteral("Open"));
     menu_->addSeparator();
@@ -102,6 +111,7 @@ void TrayIcon::enterTray()
         return; // minimized in the task bar, from where the window system restores it
     icon_->show();
     inTray_ = true;
+    trayCheck_->start();
     context_.frame->hide();
 }
 
@@ -109,6 +119,7 @@ void TrayIcon::leftMinimized()
 {
     icon_->hide();
     inTray_ = false;
+    trayCheck_->stop();
     context_.watcher->Stop();
 }
 

@@ -11,6 +11,7 @@ class MediaWatcher;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 class UploadDialog;
 
 // What the tray works with, lent by the application object for the whole run.
@@ -28,7 +29,8 @@ struct TrayContext {
 // upload dialog is open, which it brings back instead. While an upload runs the icon blinks,
 // and while the window is minimized its tip gives the percentage. Where the desktop has no
 // tray, minimizing leaves the window in the task bar (never hidden with no way back) and the
-// watcher runs all the same; a tray that appears later is used at the next minimize.
+// watcher runs all the same; a tray that appears later is used at the next minimize, and a
+// tray that goes away while the window hides in it gives the window back to the task bar.
 class TrayIcon : public QObject
 {
     Q_OBJECT
@@ -78,4 +80,7 @@ private:
     QIcon progressFrames_[2];
     bool inTray_ = false;
     bool enterQueued_ = false;
+    // While the window hides in the tray: a tray that goes away (its panel ended) would leave
+    // the window with no way back, so it is put back into the task bar, minimized.
+    QTimer *trayCheck_;
 };

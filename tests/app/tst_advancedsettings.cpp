@@ -116,6 +116,26 @@ private slots:
         }
     }
 
+    void aStoredSizeOutOfRangeCanBeMendedWithResizingOff()
+    {
+        RecordingPrompts user;
+        Settings held = heldSettings();
+        held.automaticResize = 0;
+        held.maxPixelSize = 100;
+        CAdvancedSettingsDlg dialog(held, false, user.prompts);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.saveButton(), Qt::LeftButton);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(user.shown.size(), 1);
+        QTRY_COMPARE(QApplication::focusWidget(), dialog.sizeField());
+        QTest::keyClicks(dialog.sizeField(), "800");
+        QTest::mouseClick(dialog.saveButton(), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.values().maxPixelSize, 800u);
+        QCOMPARE(dialog.values().automaticResize, 0);
+    }
+
     void sizeFieldFollowsAutomaticResize()
     {
         RecordingPrompts user;

@@ -421,6 +421,30 @@ private slots:
         QVERIFY(entry.remove());
         QVERIFY(!entry.isPresent());
     }
+
+    void autostartEntrySwitchedOffByTheDesktop_data()
+    {
+        QTest::addColumn<QByteArray>("added");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("hidden") << QByteArray("Hidden=true\n") << false;
+        QTest::newRow("disabled") << QByteArray("X-GNOME-Autostart-enabled=false\n") << false;
+        QTest::newRow("shown") << QByteArray("Hidden=false\n") << true;
+        QTest::newRow("other group") << QByteArray("[Desktop Action x]\nHidden=true\n") << true;
+    }
+    void autostartEntrySwitchedOffByTheDesktop()
+    {
+        QFETCH(QByteArray, added);
+        QFETCH(bool, on);
+        AutostartEntry entry(dir_.filePath("autostart"));
+        const QString text = AutostartEntry::fileText("/usr/bin/quillmere").remove("X-GNOME-Autostart-enabled=true\n");
+        writeFile(entry.filePath(), text.toUtf8() + added);
+        QCOMPARE(entry.isPresent(), on);
+        // Ticked and saved again, it starts the program once more.
+        QVERIFY(entry.write("/usr/bin/quillmere"));
+        QVERIFY(entry.isPresent());
+        QVERIFY(entry.remove());
+        QVERIFY(!QFile::exists(entry.filePath()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

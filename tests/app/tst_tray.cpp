@@ -134,6 +134,21 @@ private slots:
         QCOMPARE(entries, (QStringList{"Open", "-", "Exit"}));
     }
 
+    void aTrayThatGoesAwayGivesTheWindowBackToTheTaskBar()
+    {
+        Start s;
+        QVERIFY(s.run());
+        s.minimize();
+        QTRY_VERIFY(!s.frame()->isVisible());
+        s.tray = false; // the panel holding the tray has ended
+        QTRY_VERIFY(s.frame()->isVisible());
+        QVERIFY(s.frame()->isMinimized());
+        QVERIFY(!s.trayIcon()->icon()->isVisible());
+        QVERIFY(s.watcher()->isActive());
+        s.frame()->showNormal(); // as the task bar does
+        QTRY_VERIFY(!s.watcher()->isActive());
+    }
+
     void runMinimizedStartsInTheTray()
     {
         Start s;
