@@ -76,7 +76,8 @@ QStringList SettingsStore::systemFiles(const QString &xdgConfigDirs, const QStri
         const QDir bin(QDir::cleanPath(programFolder));
         if (bin.dirName() == u"bin") {
             const QString prefix = QDir::cleanPath(bin.absoluteFilePath(QStringLiteral("..")));
-            const QString own = prefix == u"/usr" ? QStringLiteral("/etc/xdg") : prefix + QStringLiteral("/etc/xdg");
+            const bool system = prefix == u"/usr" || prefix == u"/";
+            const QString own = system ? QStringLiteral("/etc/xdg") : prefix + QStringLiteral("/etc/xdg");
             if (!folders.contains(own))
                 folders << own;
         }

@@ -298,6 +298,7 @@ private slots:
         QTest::newRow("/usr is /etc, named once") << QString() << "/usr/bin" << QStringList{etc};
         QTest::newRow("/usr, after the variable's") << "/a" << "/usr/bin"
                                                     << QStringList{"/a/Tessaly/Quillmere.conf", etc};
+        QTest::newRow("/bin is /etc too") << QString() << "/bin" << QStringList{etc};
         QTest::newRow("a build tree") << QString() << "/work/build" << QStringList{etc};
         QTest::newRow("no program") << QString() << QString() << QStringList{etc};
     }
