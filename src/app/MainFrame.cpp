@@ -294,7 +294,9 @@ void CMainFrame::UpdateCommandUi()
         if (a->isCheckable())
             a->setChecked(states[size_t(i)].checked);
     }
-    const QString title = WindowTitle(s);
+    // Qt takes "[*]" in a title for the modified mark and drops it: a photo named so keeps
+    // its name written twice, which Qt shows once.
+    const QString title = WindowTitle(s).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     if (windowTitle() != title)
         setWindowTitle(title);
     const StatusTexts t = ComputeStatusTexts(s);

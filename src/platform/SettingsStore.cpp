@@ -1,5 +1,6 @@
 #include "platform/SettingsStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,14 +54,34 @@ QString SettingsStore::defaultFile()
 
 QStringList SettingsStore::systemFiles()
 {
+    const QString programFolder =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return systemFiles(qEnvironmentVariable("XDG_CONFIG_DIRS"), programFolder);
+}
+
+QStringList SettingsStore::systemFiles(const QString &xdgConfigDirs, const QString &programFolder)
+{
     // The base-directory rules: relative folders are ignored, and an unset or empty variable
     // means /etc/xdg.
     QStringList folders;
-    for (const QString &folder : qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts))
+    for (const QString &folder : xdgConfigDirs.split(u':', Qt::SkipEmptyParts))
         if (QDir::isAbsolutePath(folder))
-            folders << folder;
+            folders << QDir::cleanPath(folder);
     if (folders.isEmpty())
         folders << QStringLiteral("/etc/xdg");
+    // An installation below another prefix than /usr (/usr/local, /opt/quillmere) has its
+    // defaults in <prefix>/etc/xdg, which the rules above never name: without it, its first
+    // start would find nothing installed. Last, so that it never overrides the rules' folders.
+    if (QDir::isAbsolutePath(programFolder)) {
+        const QDir bin(QDir::cleanPath(programFolder));
+        if (bin.dirName() == u"bin") {
+            const QString prefix = QDir::cleanPath(bin.absoluteFilePath(QStringLiteral("..")));
+            const bool system = prefix == u"/usr" || prefix == u"/";
+            const QString own = system ? QStringLiteral("/etc/xdg") : prefix + QStringLiteral("/etc/xdg");
+            if (!folders.contains(own))
+                folders << own;
+        }
+    }
     QStringList files;
     for (const QString &folder : folders)
         files << folder + QStringLiteral("/Tessaly/Quillmere.conf");

@@ -24,8 +24,10 @@ public:
     // The user's own store: Tessaly/Quillmere.conf in the user's configuration folder.
     static QString defaultFile();
     // The installer's values for every user: Tessaly/Quillmere.conf in each folder of
-    // $XDG_CONFIG_DIRS (/etc/xdg when it is unset), the most important first.
+    // $XDG_CONFIG_DIRS (/etc/xdg when it is unset), the most important first, then in
+    // <prefix>/etc/xdg of the installation the running program belongs to (<prefix>/bin).
     static QStringList systemFiles();
+    static QStringList systemFiles(const QString &xdgConfigDirs, const QString &programFolder);
 
     // The store in `file`. The user's own store also reads the system-wide files, for the
     // values it has none of its own.

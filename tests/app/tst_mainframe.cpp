@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include <sys/stat.h>
 
@@ -156,6 +157,29 @@ private slots:
         QCOMPARE(frame.statusPane(3)->text(), QString("Original size: 1200x800"));
         QVERIFY(frame.action(FrameCommand::ShrinkToFit)->isChecked());
         QVERIFY(frame.close());
+    }
+
+    void windowTitleNamesThePhotoAsItIs_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("camera name") << "IMG_0042.JPG";
+        QTest::newRow("Qt's modified mark") << "a[*]b.jpg";
+        QTest::newRow("the mark twice") << "[*][*].jpg";
+    }
+    void windowTitleNamesThePhotoAsItIs()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(name), jpeg(QSize(40, 30), Qt::darkGreen));
+        Prompts prompts;
+        CMainFrame frame(prompts);
+        frame.show();
+        frame.GetImageView()->SetFile(dir.filePath(name));
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.GetImageView()->IsWorkerRunning(), 20000);
+        frame.UpdateCommandUi();
+        // What the window system shows, and a screen reader reads.
+        QCOMPARE(frame.windowHandle()->title(), name + " - Quillmere");
+        QCOMPARE(QAccessible::queryAccessibleInterface(&frame)->text(QAccessible::Name), name + " - Quillmere");
     }
 
     void aSaveThatFailsAddsNothingToTheList()

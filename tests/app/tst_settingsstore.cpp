@@ -285,6 +285,31 @@ private slots:
         QCOMPARE(SettingsStore::systemFiles(), files);
     }
 
+    void systemFilesIncludeTheProgramsOwnInstallation_data()
+    {
+        QTest::addColumn<QString>("dirs");
+        QTest::addColumn<QString>("programFolder");
+        QTest::addColumn<QStringList>("files");
+        const QString etc = "/etc/xdg/Tessaly/Quillmere.conf";
+        QTest::newRow("/usr/local") << QString() << "/usr/local/bin"
+                                    << QStringList{etc, "/usr/local/etc/xdg/Tessaly/Quillmere.conf"};
+        QTest::newRow("scratch prefix, after the variable's")
+            << "/a" << "/tmp/p/bin/" << QStringList{"/a/Tessaly/Quillmere.conf", "/tmp/p/etc/xdg/Tessaly/Quillmere.conf"};
+        QTest::newRow("/usr is /etc, named once") << QString() << "/usr/bin" << QStringList{etc};
+        QTest::newRow("/usr, after the variable's") << "/a" << "/usr/bin"
+                                                    << QStringList{"/a/Tessaly/Quillmere.conf", etc};
+        QTest::newRow("/bin is /etc too") << QString() << "/bin" << QStringList{etc};
+        QTest::newRow("a build tree") << QString() << "/work/build" << QStringList{etc};
+        QTest::newRow("no program") << QString() << QString() << QStringList{etc};
+    }
+    void systemFilesIncludeTheProgramsOwnInstallation()
+    {
+        QFETCH(QString, dirs);
+        QFETCH(QString, programFolder);
+        QFETCH(QStringList, files);
+        QCOMPARE(SettingsStore::systemFiles(dirs, programFolder), files);
+    }
+
     void onlyTheUsersOwnStoreReadsTheSystemWideFile()
     {
         writeFile(systemFile(1), "[Settings]\nCurrentVersion=3.25\n");
