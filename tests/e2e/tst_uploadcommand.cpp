@@ -1,6 +1,7 @@
 // `quillmere --upload`, run as a script or a timer would run it: no display, the stored
 // account, the reference service.
 #include "support/AlbumServer.h"
+#include "support/TestFiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -15,14 +16,6 @@
 #include <csignal>
 
 namespace {
-
-QByteArray Bytes(qint64 size, int seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        b[i] = char((i * 17 + seed) ^ (i >> 10));
-    return b;
-}
 
 struct Run {
     int code = -1;

@@ -15,6 +15,16 @@ inline void writeFile(const QString &path, const QByteArray &content = {})
     QCOMPARE(f.write(content), qint64(content.size()));
 }
 
+// `size` bytes that differ from photo to photo (by `seed`) and repeat nowhere near a block's
+// length, so that a block sent twice, lost or misplaced shows in a byte comparison.
+inline QByteArray Bytes(qint64 size, int seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        b[i] = char((i * 131 + seed) ^ (i >> 9));
+    return b;
+}
+
 // A file's bytes; empty when it cannot be read.
 inline QByteArray readFile(const QString &path)
 {

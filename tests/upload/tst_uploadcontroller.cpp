@@ -25,14 +25,6 @@
 
 namespace {
 
-QByteArray Bytes(qint64 size, int seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        b[i] = char((i * 31 + seed) ^ (i >> 11));
-    return b;
-}
-
 struct Fixture {
     AlbumServer server;
     QTemporaryDir dir;

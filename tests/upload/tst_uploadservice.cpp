@@ -50,14 +50,6 @@ private:
     int blocks_ = 0;
 };
 
-QByteArray Bytes(qint64 size, int seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        b[i] = char((i * 131 + seed) ^ (i >> 9));
-    return b;
-}
-
 struct Fixture {
     AlbumServer server;
     QTemporaryDir dir;
