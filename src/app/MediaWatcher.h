@@ -67,6 +67,8 @@ public:
     // running goes on to its end.
     void Stop();
     bool isActive() const { return timer_.isActive(); }
+    // Watching: the timer runs, or a tick's walk is under way (the timer rests meanwhile).
+    bool isWatching() const { return timer_.isActive() || running_; }
     bool isRunning() const { return running_; }
 
     // The timer's tick.

@@ -77,7 +77,7 @@ struct Start {
     void minimize()
     {
         frame()->showMinimized();
-        QTRY_VERIFY(trayIcon()->isFrameMinimized() && watcher()->isActive());
+        QTRY_VERIFY(trayIcon()->isFrameMinimized() && watcher()->isWatching());
     }
 };
 
@@ -101,7 +101,7 @@ private slots:
         QVERIFY(s.run());
         QVERIFY(s.frame()->isVisible());
         QVERIFY(!s.trayIcon()->icon()->isVisible());
-        QVERIFY(!s.watcher()->isActive());
+        QVERIFY(!s.watcher()->isWatching());
 
         s.minimize();
         // Without a tray the window stays in the task bar, where the user finds it again.
@@ -116,7 +116,7 @@ private slots:
         }
         QTRY_VERIFY(s.frame()->isVisible() && !s.frame()->isMinimized());
         QVERIFY(!s.trayIcon()->icon()->isVisible());
-        QVERIFY(!s.watcher()->isActive());
+        QVERIFY(!s.watcher()->isWatching());
         QVERIFY(!s.trayIcon()->isFrameMinimized());
 
         // A tray that appears later is used at the next minimize.
@@ -144,9 +144,9 @@ private slots:
         QTRY_VERIFY(s.frame()->isVisible());
         QVERIFY(s.frame()->isMinimized());
         QVERIFY(!s.trayIcon()->icon()->isVisible());
-        QVERIFY(s.watcher()->isActive());
+        QVERIFY(s.watcher()->isWatching());
         s.frame()->showNormal(); // as the task bar does
-        QTRY_VERIFY(!s.watcher()->isActive());
+        QTRY_VERIFY(!s.watcher()->isWatching());
     }
 
     void runMinimizedStartsInTheTray()
@@ -155,7 +155,7 @@ private slots:
         QVERIFY(s.run({"quillmere", "RunMinimized"}));
         QVERIFY(s.trayIcon()->icon()->isVisible());
         QVERIFY(!s.frame()->isVisible());
-        QVERIFY(s.watcher()->isActive());
+        QVERIFY(s.watcher()->isWatching());
         s.trayIcon()->openAction()->trigger();
         QTRY_VERIFY(s.frame()->isVisible() && !s.frame()->isMinimized());
         QVERIFY(!s.trayIcon()->icon()->isVisible());
@@ -224,7 +224,7 @@ private slots:
         QVERIFY(ended.wait(10000));
         QCOMPARE(ended.at(1).at(0).toBool(), false);
         QVERIFY(!dialogSeen);
-        QVERIFY(s.watcher()->isActive());
+        QVERIFY(s.watcher()->isWatching());
     }
 
     void nothingStartsWhileAnUploadDialogIsOpen()
