@@ -17,6 +17,8 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include "UiGapMeter.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
@@ -27,7 +29,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <thread>
@@ -246,21 +247,12 @@ int main(int argc, char *argv[])
     filling.resize(320, 600);
     filling.show();
     QSignalSpy fillDone(&filling, &CThumbsView::workerFinished);
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longestGap = std::max(longestGap, now - last);
-        last = now;
-    });
+    UiGapMeter gaps;
     filling.ListFolder(plainFolder);
-    clock.start();
-    tick.start();
+    gaps.start();
     fillDone.wait(120000);
-    tick.stop();
-    const double fill = double(clock.nsecsElapsed()) / 1e6;
+    gaps.stop();
+    const double fill = gaps.elapsedMs();
 
     int entries = 0;
     const qint64 entryBytes = folderBytes(filled.options().root + QStringLiteral("/normal"), &entries);
@@ -273,7 +265,7 @@ int main(int argc, char *argv[])
     out << "ours: first visit " << first << " ms (" << firstDecodes / kRuns << " decodes a page), with embedded thumbnails "
         << embedded << " ms (" << embeddedDecodes / kRuns << " decodes), after a restart " << cached
         << " ms, return to a page: tiles shown after " << shown << " ms, checked after " << settled << " ms\n";
-    out << "photo list filling a page: " << fill << " ms, longest gap between UI events " << double(longestGap) / 1e6
+    out << "photo list filling a page: " << fill << " ms, longest gap between UI events " << gaps.longestMs()
         << " ms\n";
     if (entries > 0 && cameraEntries > 0)
         out << "cache entries: " << entryBytes / entries << " bytes from decoding, " << cameraBytes / cameraEntries

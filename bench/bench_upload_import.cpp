@@ -9,6 +9,8 @@
 #include "upload/UploadDialog.h"
 
 #include <QApplication>
+#include "UiGapMeter.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
@@ -17,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -117,28 +118,19 @@ int main(int argc, char *argv[])
     context.settings = &settings;
     context.albumList = &albums;
     UploadDialog dialog(context, paths);
-    QElapsedTimer clock;
-    qint64 last = 0, longestGap = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longestGap = std::max(longestGap, now - last);
-        last = now;
-    });
-    clock.start();
-    tick.start();
+    UiGapMeter gaps;
+    gaps.start();
     dialog.Open();
     while (dialog.model().state() != UploadDialogModel::State::Ready)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    tick.stop();
-    const double fill = double(clock.nsecsElapsed()) / 1e6;
+    gaps.stop();
+    const double fill = gaps.elapsedMs();
 
     out << "tiles of 100 photos of 8 MP on " << QThread::idealThreadCount() << " cores: one worker in order "
         << sequential << " ms (processor " << sequentialCpu << " ms), the importer " << ours << " ms (processor "
         << oursCpu << " ms)\n";
     out << "the dialog importing them: " << fill << " ms, longest gap between UI events "
-        << double(longestGap) / 1e6 << " ms\n";
+        << gaps.longestMs() << " ms\n";
     out << QStringLiteral("RESULT upload-import ours=%1ms baseline=%2ms ratio=%3\n")
                .arg(ours, 0, 'f', 1)
                .arg(sequential, 0, 'f', 1)

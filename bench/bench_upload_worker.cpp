@@ -14,11 +14,12 @@
 #include "support/RecordingFrontEnd.h"
 
 #include <QApplication>
+#include "UiGapMeter.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -99,20 +100,11 @@ double WorkerMs(const AlbumServer &server, const QStringList &photos)
 // The longest gap between two ticks of a 2 ms timer while `busy` says work goes on.
 double LongestGapMs(const std::function<bool()> &busy)
 {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed(), longest = 0;
-    QTimer tick;
-    tick.setInterval(2);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    tick.start();
+    UiGapMeter gaps(2);
+    gaps.start();
     while (busy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return double(longest) / 1e6;
+    return gaps.longestMs();
 }
 
 } // namespace
